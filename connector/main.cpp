@@ -1,0 +1,6 @@
+#include "run.h"
+
+int main()
+{
+	return run_connector();
+}

@@ -1,0 +1,105 @@
+#include "run.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+#include "board.h"
+#include "connector_file.h"
+#include "pair_check.h"
+
+namespace {
+
+constexpr char program_name[] = "memoria";
+
+// One line on stderr in the style of err(3). Should stderr fail too, the exit
+// status still tells.
+int fail(int status, const char *what, int error)
+{
+	(void)std::fprintf(stderr, "%s: %s: %s\r\n", program_name, what, std::strerror(error));
+	return status;
+}
+
+#ifdef _WIN32
+// Binary mode, so that the C runtime writes CR LF as it stands rather than
+// CR CR LF. It fails only for a stream with no file behind it, whose writes
+// then fail and are reported when stdout is flushed.
+int prepare_console(int &console_error)
+{
+	console_error = 0;
+	(void)_setmode(_fileno(stdout), _O_BINARY);
+	(void)_setmode(_fileno(stderr), _O_BINARY);
+	return 0;
+}
+#else
+// A standard descriptor that the caller left closed is the next one that an
+// open hands out, and console output would then go into the connector file.
+// Parks /dev/null on each closed one; a closed stdout is a lost console.
+// Returns 0, or the errno value of a failed open.
+int prepare_console(int &console_error)
+{
+	console_error = 0;
+	for (int fd = 0; fd <= 2; ++fd) {
+		if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+			continue;
+		if (open("/dev/null", O_RDWR) != fd)
+			return errno != 0 ? errno : EBADF;
+		if (fd == STDOUT_FILENO)
+			console_error = EBADF;
+	}
+	return 0;
+}
+#endif
+
+// Pushes the console output out. Returns the first console error seen.
+int flush_console(int console_error)
+{
+	errno = 0;
+	if (std::fflush(stdout) != 0 || std::ferror(stdout))
+		return errno != 0 ? errno : EIO;
+	return console_error;
+}
+
+// Judges the move, shows the message and verdict and writes the reply record.
+int judge_move(std::FILE *reply, std::int32_t first, std::int32_t second, int console_error)
+{
+	const board_cells board = initial_board;
+	const int verdict = check_selection(board, first, second);
+	(void)std::printf("%d", verdict);
+	console_error = flush_console(console_error);
+	const int error = write_reply(reply, first, second, verdict);
+	if (error != 0)
+		return fail(status_reply_lost, connector_name, error);
+	if (console_error != 0)
+		return fail(status_console_lost, "stdout", console_error);
+	return status_judged;
+}
+
+} // namespace
+
+int run_connector()
+{
+	int console_error = 0;
+	int error = prepare_console(console_error);
+	if (error != 0)
+		return fail(status_request_unread, "/dev/null", error);
+	std::int32_t first = missing_position;
+	std::int32_t second = missing_position;
+	error = read_request(first, second);
+	if (error != 0)
+		return fail(status_request_unread, connector_name, error);
+	std::FILE *reply = nullptr;
+	error = open_reply(reply);
+	if (error != 0)
+		return fail(status_reply_lost, connector_name, error);
+	return judge_move(reply, first, second, console_error);
+}

@@ -1,0 +1,203 @@
+// Whole runs of the built memoria: the exact bytes on stdout and stderr, the
+// reply record left in the connector file, and the exit status.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "spawn.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path memoria = MEMORIA_PROGRAM;
+
+std::string make_temp_root()
+{
+	std::string pattern = (fs::temp_directory_path() / "memoria-test-XXXXXX").string();
+	if (mkdtemp(pattern.data()) == nullptr)
+		return {};
+	return pattern;
+}
+
+// Every test runs memoria in a fresh, empty working directory.
+class Run : public testing::Test {
+protected:
+	void SetUp() override
+	{
+		root = make_temp_root();
+		ASSERT_FALSE(root.empty());
+		work = root / "work";
+		scratch = root / "scratch";
+		fs::create_directory(work);
+		fs::create_directory(scratch);
+	}
+	void TearDown() override
+	{
+		std::error_code ignored;
+		fs::remove_all(root, ignored);
+	}
+	run_result judge(const std::string &request, console_kind console = console_kind::file,
+	                 const std::vector<std::string> &args = {})
+	{
+		write_bytes(connector(), request);
+		return run_program(memoria, work, scratch, console, args);
+	}
+	fs::path connector() const { return work / "conector.txt"; }
+	std::string reply() const { return read_bytes(connector()); }
+	std::vector<std::string> files_left() const
+	{
+		std::vector<std::string> names;
+		for (const fs::directory_entry &e : fs::directory_iterator(work))
+			names.push_back(e.path().filename().string());
+		return names;
+	}
+
+	fs::path root;
+	fs::path work;
+	fs::path scratch;
+};
+
+struct move_case {
+	const char *what;
+	std::string request;
+	std::string console;
+	std::string reply;
+};
+
+const std::string pair = "deu certo\r\n1";
+const std::string no_pair = "n\xE3o s\xE3o iguais \r\n0";
+const std::string locked = "travado\r\n0";
+
+class Moves : public Run, public testing::WithParamInterface<move_case> {};
+
+TEST_P(Moves, JudgeAndReply)
+{
+	const move_case &c = GetParam();
+	const run_result got = judge(c.request);
+	EXPECT_EQ(got.status, 0) << c.what;
+	EXPECT_EQ(got.out, c.console) << c.what;
+	EXPECT_EQ(got.err, "") << c.what;
+	EXPECT_EQ(reply(), c.reply) << c.what;
+	EXPECT_EQ(files_left(), std::vector<std::string>{"conector.txt"}) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(Judged, Moves, testing::Values(
+	move_case{"pair", "2 3", pair, "2 3 \r\n2 3 \r\n1 \r\n1 \r\n0"},
+	move_case{"first pair", "0 1", pair, "0 1 \r\n0 1 \r\n1 \r\n1 \r\n0"},
+	move_case{"no pair", "0 2", no_pair, "0 2 \r\n0 2 \r\n0 \r\n0 \r\n0"},
+	move_case{"same card", "4 4", locked, "4 4 \r\n4 4 \r\n0 \r\n0 \r\n0"},
+	move_case{"two lines", "3\r\n5\r\n", no_pair, "3 5 \r\n3 5 \r\n0 \r\n0 \r\n0"},
+	move_case{"octal and hex echoed in decimal", "010 0x3", no_pair, "8 3 \r\n8 3 \r\n0 \r\n0 \r\n0"},
+	move_case{"octal 012 is 10", "012 10", locked, "10 10 \r\n10 10 \r\n0 \r\n0 \r\n0"},
+	move_case{"08 is 0 then 8", "08", no_pair, "0 8 \r\n0 8 \r\n0 \r\n0 \r\n0"},
+	move_case{"trailing text is dropped", "14 15\r\n9 9\r\nmore\r\n", pair, "14 15 \r\n14 15 \r\n1 \r\n1 \r\n0"},
+	move_case{"reply record read again", "6 7 \r\n6 7 \r\n1 \r\n1 \r\n0", pair, "6 7 \r\n6 7 \r\n1 \r\n1 \r\n0"},
+	move_case{"locked by the caller", "-1 4", locked, "-1 4 \r\n-1 4 \r\n0 \r\n0 \r\n0"}));
+
+INSTANTIATE_TEST_SUITE_P(Hostile, Moves, testing::Values(
+	move_case{"empty", "", locked, "-1 -1 \r\n-1 -1 \r\n0 \r\n0 \r\n0"},
+	move_case{"junk", "junk", locked, "-1 -1 \r\n-1 -1 \r\n0 \r\n0 \r\n0"},
+	move_case{"one integer", "7", locked, "7 -1 \r\n7 -1 \r\n0 \r\n0 \r\n0"},
+	move_case{"a sign alone", "-", locked, "-1 -1 \r\n-1 -1 \r\n0 \r\n0 \r\n0"},
+	move_case{"too large", "99999999999 3", locked, "-1 3 \r\n-1 3 \r\n0 \r\n0 \r\n0"},
+	move_case{"too large hex", "2 0x100000000", locked, "2 -1 \r\n2 -1 \r\n0 \r\n0 \r\n0"},
+	move_case{"too small", "-2147483649 2", locked, "-1 2 \r\n-1 2 \r\n0 \r\n0 \r\n0"},
+	move_case{"past the board", "16 3", locked, "16 3 \r\n16 3 \r\n0 \r\n0 \r\n0"},
+	move_case{"3-5", "3-5", locked, "3 -5 \r\n3 -5 \r\n0 \r\n0 \r\n0"},
+	move_case{"extremes", "2147483647 -2147483648", locked,
+	          "2147483647 -2147483648 \r\n2147483647 -2147483648 \r\n0 \r\n0 \r\n0"},
+	move_case{"binary bytes", std::string("\x01\x1a\xff\0 2 3", 8), locked,
+	          "-1 -1 \r\n-1 -1 \r\n0 \r\n0 \r\n0"}));
+
+TEST_F(Run, PairGivesTheExactConsoleBytes)
+{
+	const run_result got = judge("2 3");
+	EXPECT_EQ(got.out, std::string("\x64\x65\x75\x20\x63\x65\x72\x74\x6F\x0D\x0A\x31"));
+	EXPECT_EQ(got.out.size(), 12u);
+}
+
+TEST_F(Run, ArgumentsChangeNothing)
+{
+	const run_result plain = judge("0 2");
+	const std::string plain_reply = reply();
+	const run_result with_args = judge("0 2", console_kind::file, {"5", "5", "--help", "conector.txt"});
+	EXPECT_EQ(with_args.status, plain.status);
+	EXPECT_EQ(with_args.out, plain.out);
+	EXPECT_EQ(with_args.err, plain.err);
+	EXPECT_EQ(reply(), plain_reply);
+}
+
+TEST_F(Run, TwoRunsOnOneRequestAgree)
+{
+	const run_result first = judge("12 13");
+	const std::string first_reply = reply();
+	const run_result second = judge("12 13");
+	EXPECT_EQ(second.out, first.out);
+	EXPECT_EQ(second.status, first.status);
+	EXPECT_EQ(reply(), first_reply);
+	// A reply left in place judges the same move again.
+	const run_result again = run_program(memoria, work, scratch);
+	EXPECT_EQ(again.out, first.out);
+	EXPECT_EQ(reply(), first_reply);
+}
+
+TEST_F(Run, MissingRequestIsReportedAndNotCreated)
+{
+	const run_result got = run_program(memoria, work, scratch);
+	EXPECT_EQ(got.status, 1);
+	EXPECT_EQ(got.out, "");
+	EXPECT_EQ(got.err, "memoria: conector.txt: No such file or directory\r\n");
+	EXPECT_TRUE(files_left().empty());
+}
+
+TEST_F(Run, UnreadableRequestIsLeftAlone)
+{
+	fs::create_directory(connector());
+	const run_result got = run_program(memoria, work, scratch);
+	EXPECT_EQ(got.status, 1);
+	EXPECT_EQ(got.out, "");
+	EXPECT_EQ(got.err, "memoria: conector.txt: Is a directory\r\n");
+	EXPECT_TRUE(fs::is_directory(connector()));
+	EXPECT_TRUE(fs::is_empty(connector()));
+}
+
+TEST_F(Run, FailedReplyIsNotReportedAsSuccess)
+{
+	// /dev/full reads as endless NUL bytes, so the request holds no integer.
+	fs::create_symlink("/dev/full", connector());
+	const run_result got = run_program(memoria, work, scratch);
+	EXPECT_EQ(got.status, 2);
+	EXPECT_EQ(got.err, "memoria: conector.txt: No space left on device\r\n");
+	EXPECT_EQ(got.out, locked);
+	EXPECT_TRUE(fs::is_symlink(connector()));
+}
+
+struct console_case {
+	console_kind console;
+	const char *err;
+};
+
+class LostConsole : public Run, public testing::WithParamInterface<console_case> {};
+
+TEST_P(LostConsole, ReplyIsStillWrittenInFull)
+{
+	const run_result got = judge("8 9", GetParam().console);
+	EXPECT_EQ(got.status, 3);
+	EXPECT_EQ(got.err, GetParam().err);
+	EXPECT_EQ(reply(), "8 9 \r\n8 9 \r\n1 \r\n1 \r\n0");
+	EXPECT_EQ(files_left(), std::vector<std::string>{"conector.txt"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Console, LostConsole, testing::Values(
+	console_case{console_kind::full, "memoria: stdout: No space left on device\r\n"},
+	console_case{console_kind::closed, "memoria: stdout: Bad file descriptor\r\n"}));
+
+} // namespace

@@ -1,0 +1,31 @@
+// Runs the built memoria in a working directory of the test's, with stdout and
+// stderr captured as bytes.
+#ifndef MEMORIA_TESTS_SPAWN_H
+#define MEMORIA_TESTS_SPAWN_H
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+enum class console_kind {
+	file,   // stdout goes to a file that the test reads back
+	full,   // stdout is /dev/full: every write fails
+	closed, // stdout is not open at all
+};
+
+struct run_result {
+	int status = -1; // exit status, or 128 + signal number
+	std::string out;
+	std::string err;
+};
+
+// Runs `program` with `args` in `work`; its stdout and stderr go to files in
+// `scratch`, which must lie outside `work`.
+run_result run_program(const std::filesystem::path &program, const std::filesystem::path &work,
+                       const std::filesystem::path &scratch, console_kind console = console_kind::file,
+                       const std::vector<std::string> &args = {});
+
+std::string read_bytes(const std::filesystem::path &file);
+void write_bytes(const std::filesystem::path &file, const std::string &bytes);
+
+#endif
