@@ -140,8 +140,8 @@ int write_reply(std::FILE *reply, std::int32_t first, std::int32_t second, int v
 	errno = 0;
 	int error = 0;
 	if (std::fprintf(reply,
-	                 "%" PRId32 " %" PRId32 " \r\n%" PRId32 " %" PRId32 " \r\n%d \r\n%d \r\n0",
-	                 first, second, first, second, verdict, verdict) < 0)
+			 "%" PRId32 " %" PRId32 " \r\n%" PRId32 " %" PRId32 " \r\n%d \r\n%d \r\n0",
+			 first, second, first, second, verdict, verdict) < 0)
 		error = last_error();
 	if (std::fclose(reply) != 0 && error == 0)
 		error = last_error();

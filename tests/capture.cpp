@@ -22,20 +22,22 @@ std::string capture_stdout(const std::function<void()> &body)
 		ADD_FAILURE() << "tmpfile failed";
 		return {};
 	}
-	std::fflush(stdout);
+	EXPECT_EQ(std::fflush(stdout), 0);
 #ifdef _WIN32
-	_setmode(fileno(stdout), _O_BINARY);
+	// As the program does: CR LF must reach the file as it stands.
+	EXPECT_NE(_setmode(fileno(stdout), _O_BINARY), -1);
 #endif
 	const int saved = dup(fileno(stdout));
-	dup2(fileno(sink), fileno(stdout));
+	EXPECT_NE(saved, -1);
+	EXPECT_NE(dup2(fileno(sink), fileno(stdout)), -1);
 	body();
-	std::fflush(stdout);
-	dup2(saved, fileno(stdout));
-	close(saved);
+	EXPECT_EQ(std::fflush(stdout), 0);
+	EXPECT_NE(dup2(saved, fileno(stdout)), -1);
+	EXPECT_EQ(close(saved), 0);
 	std::string text;
 	std::rewind(sink);
 	for (int c = std::getc(sink); c != EOF; c = std::getc(sink))
 		text.push_back(static_cast<char>(c));
-	std::fclose(sink);
+	EXPECT_EQ(std::fclose(sink), 0);
 	return text;
 }

@@ -24,7 +24,8 @@ struct judged {
 judged judge(const board_cells &board, std::int32_t first, std::int32_t second)
 {
 	judged result{-1, ""};
-	result.console = capture_stdout([&] { result.verdict = check_selection(board, first, second); });
+	result.console =
+		capture_stdout([&] { result.verdict = check_selection(board, first, second); });
 	return result;
 }
 
@@ -57,7 +58,7 @@ TEST_P(RuleTable, GivesMessageAndVerdict)
 
 const board_cells all_found = with_found({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15});
 
-INSTANTIATE_TEST_SUITE_P(FixedBoard, RuleTable, testing::Values(
+const rule_case fixed_board_cases[] = {
 	rule_case{"first pair", initial_board, 0, 1, pair, 1},
 	rule_case{"order does not matter", initial_board, 1, 0, pair, 1},
 	rule_case{"last pair", initial_board, 14, 15, pair, 1},
@@ -70,9 +71,11 @@ INSTANTIATE_TEST_SUITE_P(FixedBoard, RuleTable, testing::Values(
 	rule_case{"both locked", initial_board, -1, -1, locked, 0},
 	rule_case{"one past the board", initial_board, 16, 3, locked, 0},
 	rule_case{"negative second", initial_board, 3, -5, locked, 0},
-	rule_case{"extremes", initial_board, INT32_MIN, INT32_MAX, locked, 0}));
+	rule_case{"extremes", initial_board, INT32_MIN, INT32_MAX, locked, 0},
+};
+INSTANTIATE_TEST_SUITE_P(FixedBoard, RuleTable, testing::ValuesIn(fixed_board_cases));
 
-INSTANTIATE_TEST_SUITE_P(FoundCards, RuleTable, testing::Values(
+const rule_case found_cards_cases[] = {
 	rule_case{"first found", with_found({4}), 4, 5, found, 0},
 	rule_case{"second found", with_found({4}), 5, 4, found, 0},
 	rule_case{"locked before found", with_found({4}), 4, 4, locked, 0},
@@ -80,7 +83,9 @@ INSTANTIATE_TEST_SUITE_P(FoundCards, RuleTable, testing::Values(
 	rule_case{"found card of a pair", with_found({15}), 14, 15, found, 0},
 	rule_case{"pair beside a found one", with_found({0, 1}), 2, 3, pair, 1},
 	rule_case{"locked board never read", all_found, 7, 7, locked, 0},
-	rule_case{"off board never read", all_found, 3, 16, locked, 0}));
+	rule_case{"off board never read", all_found, 3, 16, locked, 0},
+};
+INSTANTIATE_TEST_SUITE_P(FoundCards, RuleTable, testing::ValuesIn(found_cards_cases));
 
 // Over a range wider than the board: a pair exactly when both positions are
 // on the board, differ and lie in the same pair; one line every time.
@@ -92,8 +97,10 @@ TEST(Rules, FixedBoardMatchesExactlyTheNeighbourPairs)
 			const bool on = first >= 0 && first < 16 && second >= 0 && second < 16;
 			const bool same_pair = on && first != second && first / 2 == second / 2;
 			EXPECT_EQ(got.verdict, same_pair ? 1 : 0) << first << ' ' << second;
-			EXPECT_EQ(got.console, !on || first == second ? locked : same_pair ? pair : no_pair)
-			    << first << ' ' << second;
+			EXPECT_EQ(got.console, !on || first == second ? locked
+					       : same_pair            ? pair
+								      : no_pair)
+				<< first << ' ' << second;
 		}
 	}
 }
@@ -101,7 +108,8 @@ TEST(Rules, FixedBoardMatchesExactlyTheNeighbourPairs)
 TEST(Rules, ComparePairNeverReadsOffTheBoard)
 {
 	int verdict = -1;
-	const std::string out = capture_stdout([&] { verdict = compare_pair(initial_board, 15, 16); });
+	const std::string out =
+		capture_stdout([&] { verdict = compare_pair(initial_board, 15, 16); });
 	EXPECT_EQ(out, locked);
 	EXPECT_EQ(verdict, 0);
 }

@@ -45,7 +45,7 @@ protected:
 		fs::remove_all(root, ignored);
 	}
 	run_result judge(const std::string &request, console_kind console = console_kind::file,
-	                 const std::vector<std::string> &args = {})
+			 const std::vector<std::string> &args = {})
 	{
 		write_bytes(connector(), request);
 		return run_program(memoria, work, scratch, console, args);
@@ -89,20 +89,25 @@ TEST_P(Moves, JudgeAndReply)
 	EXPECT_EQ(files_left(), std::vector<std::string>{"conector.txt"}) << c.what;
 }
 
-INSTANTIATE_TEST_SUITE_P(Judged, Moves, testing::Values(
+const move_case judged_cases[] = {
 	move_case{"pair", "2 3", pair, "2 3 \r\n2 3 \r\n1 \r\n1 \r\n0"},
 	move_case{"first pair", "0 1", pair, "0 1 \r\n0 1 \r\n1 \r\n1 \r\n0"},
 	move_case{"no pair", "0 2", no_pair, "0 2 \r\n0 2 \r\n0 \r\n0 \r\n0"},
 	move_case{"same card", "4 4", locked, "4 4 \r\n4 4 \r\n0 \r\n0 \r\n0"},
 	move_case{"two lines", "3\r\n5\r\n", no_pair, "3 5 \r\n3 5 \r\n0 \r\n0 \r\n0"},
-	move_case{"octal and hex echoed in decimal", "010 0x3", no_pair, "8 3 \r\n8 3 \r\n0 \r\n0 \r\n0"},
+	move_case{"octal and hex echoed in decimal", "010 0x3", no_pair,
+		  "8 3 \r\n8 3 \r\n0 \r\n0 \r\n0"},
 	move_case{"octal 012 is 10", "012 10", locked, "10 10 \r\n10 10 \r\n0 \r\n0 \r\n0"},
 	move_case{"08 is 0 then 8", "08", no_pair, "0 8 \r\n0 8 \r\n0 \r\n0 \r\n0"},
-	move_case{"trailing text is dropped", "14 15\r\n9 9\r\nmore\r\n", pair, "14 15 \r\n14 15 \r\n1 \r\n1 \r\n0"},
-	move_case{"reply record read again", "6 7 \r\n6 7 \r\n1 \r\n1 \r\n0", pair, "6 7 \r\n6 7 \r\n1 \r\n1 \r\n0"},
-	move_case{"locked by the caller", "-1 4", locked, "-1 4 \r\n-1 4 \r\n0 \r\n0 \r\n0"}));
+	move_case{"trailing text is dropped", "14 15\r\n9 9\r\nmore\r\n", pair,
+		  "14 15 \r\n14 15 \r\n1 \r\n1 \r\n0"},
+	move_case{"reply record read again", "6 7 \r\n6 7 \r\n1 \r\n1 \r\n0", pair,
+		  "6 7 \r\n6 7 \r\n1 \r\n1 \r\n0"},
+	move_case{"locked by the caller", "-1 4", locked, "-1 4 \r\n-1 4 \r\n0 \r\n0 \r\n0"},
+};
+INSTANTIATE_TEST_SUITE_P(Judged, Moves, testing::ValuesIn(judged_cases));
 
-INSTANTIATE_TEST_SUITE_P(Hostile, Moves, testing::Values(
+const move_case hostile_cases[] = {
 	move_case{"empty", "", locked, "-1 -1 \r\n-1 -1 \r\n0 \r\n0 \r\n0"},
 	move_case{"junk", "junk", locked, "-1 -1 \r\n-1 -1 \r\n0 \r\n0 \r\n0"},
 	move_case{"one integer", "7", locked, "7 -1 \r\n7 -1 \r\n0 \r\n0 \r\n0"},
@@ -113,9 +118,11 @@ INSTANTIATE_TEST_SUITE_P(Hostile, Moves, testing::Values(
 	move_case{"past the board", "16 3", locked, "16 3 \r\n16 3 \r\n0 \r\n0 \r\n0"},
 	move_case{"3-5", "3-5", locked, "3 -5 \r\n3 -5 \r\n0 \r\n0 \r\n0"},
 	move_case{"extremes", "2147483647 -2147483648", locked,
-	          "2147483647 -2147483648 \r\n2147483647 -2147483648 \r\n0 \r\n0 \r\n0"},
+		  "2147483647 -2147483648 \r\n2147483647 -2147483648 \r\n0 \r\n0 \r\n0"},
 	move_case{"binary bytes", std::string("\x01\x1a\xff\0 2 3", 8), locked,
-	          "-1 -1 \r\n-1 -1 \r\n0 \r\n0 \r\n0"}));
+		  "-1 -1 \r\n-1 -1 \r\n0 \r\n0 \r\n0"},
+};
+INSTANTIATE_TEST_SUITE_P(Hostile, Moves, testing::ValuesIn(hostile_cases));
 
 TEST_F(Run, PairGivesTheExactConsoleBytes)
 {
@@ -128,7 +135,8 @@ TEST_F(Run, ArgumentsChangeNothing)
 {
 	const run_result plain = judge("0 2");
 	const std::string plain_reply = reply();
-	const run_result with_args = judge("0 2", console_kind::file, {"5", "5", "--help", "conector.txt"});
+	const run_result with_args =
+		judge("0 2", console_kind::file, {"5", "5", "--help", "conector.txt"});
 	EXPECT_EQ(with_args.status, plain.status);
 	EXPECT_EQ(with_args.out, plain.out);
 	EXPECT_EQ(with_args.err, plain.err);
@@ -196,8 +204,10 @@ TEST_P(LostConsole, ReplyIsStillWrittenInFull)
 	EXPECT_EQ(files_left(), std::vector<std::string>{"conector.txt"});
 }
 
-INSTANTIATE_TEST_SUITE_P(Console, LostConsole, testing::Values(
+const console_case console_cases[] = {
 	console_case{console_kind::full, "memoria: stdout: No space left on device\r\n"},
-	console_case{console_kind::closed, "memoria: stdout: Bad file descriptor\r\n"}));
+	console_case{console_kind::closed, "memoria: stdout: Bad file descriptor\r\n"},
+};
+INSTANTIATE_TEST_SUITE_P(Console, LostConsole, testing::ValuesIn(console_cases));
 
 } // namespace

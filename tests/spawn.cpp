@@ -27,8 +27,8 @@ void write_bytes(const fs::path &file, const std::string &bytes)
 namespace {
 
 // Only async-signal-safe calls between fork and exec.
-[[noreturn]] void exec_child(const char *work, const char *out, const char *err, console_kind console,
-                             char *const argv[])
+[[noreturn]] void exec_child(const char *work, const char *out, const char *err,
+			     console_kind console, char *const argv[])
 {
 	if (chdir(work) != 0)
 		_exit(125);
@@ -50,13 +50,14 @@ namespace {
 } // namespace
 
 run_result run_program(const fs::path &program, const fs::path &work, const fs::path &scratch,
-                       console_kind console, const std::vector<std::string> &args)
+		       console_kind console, const std::vector<std::string> &args)
 {
 	const std::string out = (scratch / "stdout").string();
 	const std::string err = (scratch / "stderr").string();
 	std::vector<std::string> words{program.string()};
 	words.insert(words.end(), args.begin(), args.end());
 	std::vector<char *> argv;
+	argv.reserve(words.size() + 1);
 	for (std::string &w : words)
 		argv.push_back(w.data());
 	argv.push_back(nullptr);

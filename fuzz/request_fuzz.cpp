@@ -1,0 +1,57 @@
+// The request reader on arbitrary bytes: it must read what scanf's "%i %i"
+// reads (an integer that does not fit being -1), consume nothing past the
+// second integer, and read its own reply line back as the same selection.
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "connector_file.h"
+#include "property.h"
+#include "scanf_oracle.h"
+
+namespace {
+
+struct read_result {
+	std::int32_t first;
+	std::int32_t second;
+	long consumed;
+};
+
+read_result read_bytes(const void *data, std::size_t size)
+{
+	std::vector<char> copy(static_cast<const char *>(data),
+			       static_cast<const char *>(data) + size);
+	copy.push_back('\0'); // fmemopen wants at least one byte
+	std::FILE *in = fmemopen(copy.data(), size == 0 ? 1 : size, "rb");
+	require(in != nullptr, "fmemopen");
+	read_result r{0, 0, 0};
+	require(read_positions(in, r.first, r.second) == 0, "no read error");
+	r.consumed = std::ftell(in);
+	require(std::fclose(in) == 0, "fclose");
+	return r;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+	const oracle_request want = oracle_read(data, size);
+	const read_result got = read_bytes(data, size);
+	require(got.first == want.first, "first position as scanf reads it");
+	require(got.second == want.second, "second position as scanf reads it");
+	if (want.both) {
+		require(got.consumed == static_cast<long>(want.end),
+			"nothing read past the second");
+		const read_result cut = read_bytes(data, want.end);
+		require(cut.first == got.first && cut.second == got.second,
+			"what follows is ignored");
+	}
+	char line[64];
+	const int n = std::snprintf(line, sizeof line, "%" PRId32 " %" PRId32 " \r\n", got.first,
+				    got.second);
+	const read_result again = read_bytes(line, static_cast<std::size_t>(n));
+	require(again.first == got.first && again.second == got.second, "reply line reads back");
+	return 0;
+}
