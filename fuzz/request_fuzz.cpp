@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
 
 #include "connector_file.h"
 #include "property.h"
@@ -21,15 +20,12 @@ struct read_result {
 
 read_result read_bytes(const void *data, std::size_t size)
 {
-	std::vector<char> copy(static_cast<const char *>(data),
-			       static_cast<const char *>(data) + size);
-	copy.push_back('\0'); // fmemopen wants at least one byte
-	std::FILE *in = fmemopen(copy.data(), size == 0 ? 1 : size, "rb");
-	require(in != nullptr, "fmemopen");
+	const char *bytes = static_cast<const char *>(data);
+	request_text text{};
+	request_from_memory(text, bytes, size);
 	read_result r{0, 0, 0};
-	require(read_positions(in, r.first, r.second) == 0, "no read error");
-	r.consumed = std::ftell(in);
-	require(std::fclose(in) == 0, "fclose");
+	require(read_positions(text, r.first, r.second) == 0, "no read error");
+	r.consumed = text.next - bytes;
 	return r;
 }
 

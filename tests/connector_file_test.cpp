@@ -1,4 +1,5 @@
-// Reading the two positions of a request, over request texts.
+// The connector file: reading the two positions of a request, over request
+// texts, and the text of the reply record.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -6,6 +7,7 @@
 #include <string>
 
 #include "connector_file.h"
+#include "portable_io.h"
 
 namespace {
 
@@ -16,34 +18,23 @@ struct request_case {
 	int next; // the first character left unread once both were read, or EOF
 };
 
-// A stream that holds `text`, read from its start.
-std::FILE *stream_of(const std::string &text)
-{
-	std::FILE *in = std::tmpfile();
-	if (in == nullptr || std::fwrite(text.data(), 1, text.size(), in) != text.size() ||
-	    std::fseek(in, 0, SEEK_SET) != 0)
-		return nullptr;
-	return in;
-}
-
-// The request is read from a real stream, so that what is left unread after
-// the second integer can be checked too.
 class RequestTable : public testing::TestWithParam<request_case> {};
 
 TEST_P(RequestTable, ReadsTwoPositions)
 {
 	const request_case &c = GetParam();
-	std::FILE *in = stream_of(c.text);
-	ASSERT_NE(in, nullptr);
+	request_text text{};
+	request_from_memory(text, c.text.data(), c.text.size());
 	std::int32_t first = 99;
 	std::int32_t second = 99;
-	EXPECT_EQ(read_positions(in, first, second), 0);
+	EXPECT_EQ(read_positions(text, first, second), 0);
 	EXPECT_EQ(first, c.first) << '"' << c.text << '"';
 	EXPECT_EQ(second, c.second) << '"' << c.text << '"';
 	if (c.second != -1) {
-		EXPECT_EQ(std::getc(in), c.next) << '"' << c.text << '"';
+		const int next =
+			text.next < text.end ? static_cast<unsigned char>(*text.next) : EOF;
+		EXPECT_EQ(next, c.next) << '"' << c.text << '"';
 	}
-	EXPECT_EQ(std::fclose(in), 0);
 }
 
 const request_case notation_cases[] = {
@@ -113,14 +104,69 @@ INSTANTIATE_TEST_SUITE_P(Range, RequestTable, testing::ValuesIn(range_cases));
 
 TEST(Request, FirstLineOfAReplyReadsAsTheSameSelection)
 {
-	std::FILE *in = stream_of("-1 4 \r\n-1 4 \r\n0 \r\n0 \r\n0");
-	ASSERT_NE(in, nullptr);
+	char record[reply_max];
+	const std::size_t length = format_reply(record, -1, 4, 0);
+	request_text text{};
+	request_from_memory(text, record, length);
 	std::int32_t first = 0;
 	std::int32_t second = 0;
-	EXPECT_EQ(read_positions(in, first, second), 0);
+	EXPECT_EQ(read_positions(text, first, second), 0);
 	EXPECT_EQ(first, -1);
 	EXPECT_EQ(second, 4);
-	EXPECT_EQ(std::fclose(in), 0);
+}
+
+// A request longer than one block of the file is read across blocks, and
+// nothing is taken past the second integer.
+TEST(Request, ReadsAcrossBlocksOfTheFile)
+{
+	const std::string request = std::string(1000, ' ') +
+				    "0x0000000000000000000000000000000000000000000000000e" +
+				    std::string(600, '\n') + "15 rest";
+	const std::string name = testing::TempDir() + "memoria-long-request";
+	std::FILE *file = std::fopen(name.c_str(), "wb");
+	ASSERT_NE(file, nullptr);
+	ASSERT_EQ(std::fwrite(request.data(), 1, request.size(), file), request.size());
+	ASSERT_EQ(std::fclose(file), 0);
+	const int fd = open_for_reading(name.c_str());
+	ASSERT_GE(fd, 0);
+	request_text text{};
+	request_from_fd(text, fd);
+	std::int32_t first = 0;
+	std::int32_t second = 0;
+	EXPECT_EQ(read_positions(text, first, second), 0);
+	EXPECT_EQ(first, 14);
+	EXPECT_EQ(second, 15);
+	EXPECT_EQ(std::string(text.next, text.end), " rest");
+	EXPECT_EQ(close_fd(fd), 0);
+	EXPECT_EQ(std::remove(name.c_str()), 0);
+}
+
+} // namespace
+
+namespace {
+
+// Decimal text as printf's "%d" gives it, across the whole 32-bit range.
+TEST(Reply, DecimalTextIsPrintfs)
+{
+	const std::int32_t samples[] = {
+		0,   1,         -1,         9,       10,        -10,       99,
+		100, 123456789, -987654321, 1 << 30, INT32_MAX, INT32_MIN, INT32_MIN + 1};
+	for (std::int32_t value : samples) {
+		char want[16];
+		ASSERT_GT(std::snprintf(want, sizeof want, "%d", static_cast<int>(value)), 0);
+		char got[decimal_max];
+		const char *const end = format_decimal(got, value);
+		EXPECT_EQ(std::string(static_cast<const char *>(got), end), want);
+	}
+}
+
+TEST(Reply, RecordOfTheLongestMoveFits)
+{
+	char record[reply_max];
+	const std::size_t length = format_reply(record, INT32_MIN, INT32_MIN, 0);
+	EXPECT_EQ(std::string(record, length),
+		  "-2147483648 -2147483648 \r\n-2147483648 -2147483648 \r\n0 \r\n0 \r\n0");
+	EXPECT_LE(length, reply_max);
 }
 
 } // namespace
