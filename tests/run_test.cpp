@@ -9,9 +9,6 @@
 
 #include "spawn.h"
 
-#ifndef _WIN32
-#include <unistd.h>
-#endif
 
 namespace fs = std::filesystem;
 
@@ -19,20 +16,12 @@ namespace {
 
 const fs::path memoria = MEMORIA_PROGRAM;
 
-std::string make_temp_root()
-{
-	std::string pattern = (fs::temp_directory_path() / "memoria-test-XXXXXX").string();
-	if (mkdtemp(pattern.data()) == nullptr)
-		return {};
-	return pattern;
-}
-
 // Every test runs memoria in a fresh, empty working directory.
 class Run : public testing::Test {
 protected:
 	void SetUp() override
 	{
-		root = make_temp_root();
+		root = make_temp_dir();
 		ASSERT_FALSE(root.empty());
 		work = root / "work";
 		scratch = root / "scratch";
@@ -172,13 +161,20 @@ TEST_F(Run, UnreadableRequestIsLeftAlone)
 	const run_result got = run_program(memoria, work, scratch);
 	EXPECT_EQ(got.status, 1);
 	EXPECT_EQ(got.out, "");
+#ifdef _WIN32
+	EXPECT_EQ(got.err, "memoria: conector.txt: Permission denied\r\n");
+#else
 	EXPECT_EQ(got.err, "memoria: conector.txt: Is a directory\r\n");
+#endif
 	EXPECT_TRUE(fs::is_directory(connector()));
 	EXPECT_TRUE(fs::is_empty(connector()));
 }
 
 TEST_F(Run, FailedReplyIsNotReportedAsSuccess)
 {
+#ifdef _WIN32
+	GTEST_SKIP() << "Windows has no /dev/full to make a write fail";
+#endif
 	// /dev/full reads as endless NUL bytes, so the request holds no integer.
 	fs::create_symlink("/dev/full", connector());
 	const run_result got = run_program(memoria, work, scratch);
@@ -197,6 +193,8 @@ class LostConsole : public Run, public testing::WithParamInterface<console_case>
 
 TEST_P(LostConsole, ReplyIsStillWrittenInFull)
 {
+	if (!console_supported(GetParam().console))
+		GTEST_SKIP() << "Windows has no /dev/full and starts no program with stdout closed";
 	const run_result got = judge("8 9", GetParam().console);
 	EXPECT_EQ(got.status, 3);
 	EXPECT_EQ(got.err, GetParam().err);

@@ -3,9 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+
+#ifdef _WIN32
+#include <direct.h>
+#include <io.h>
+#include <process.h>
+#else
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
+#include <chrono>
 #include <fstream>
 #include <iterator>
 
@@ -24,11 +32,76 @@ void write_bytes(const fs::path &file, const std::string &bytes)
 	ASSERT_TRUE(out.good()) << file;
 }
 
+fs::path make_temp_dir()
+{
+	const auto seed = std::chrono::steady_clock::now().time_since_epoch().count();
+	for (long n = 0; n < 1000; ++n) {
+		const fs::path dir =
+		        fs::temp_directory_path() / ("memoria-test-" + std::to_string(seed + n));
+		std::error_code error;
+		if (fs::create_directory(dir, error))
+			return dir;
+	}
+	ADD_FAILURE() << "no temporary directory could be made";
+	return {};
+}
+
+bool console_supported(console_kind console)
+{
+#ifdef _WIN32
+	return console == console_kind::file;
+#else
+	(void)console;
+	return true;
+#endif
+}
+
 namespace {
 
+std::vector<std::string> command_line(const fs::path &program, const std::vector<std::string> &args)
+{
+	std::string name = program.string();
+#ifdef _WIN32
+	// A cross build names the program by its Unix path; Wine shows the Unix
+	// root as drive Z:.
+	if (!name.empty() && name[0] == '/')
+		name = "Z:" + name;
+#endif
+	std::vector<std::string> words{name};
+	words.insert(words.end(), args.begin(), args.end());
+	return words;
+}
+
+#ifdef _WIN32
+// The child inherits stdout and stderr from descriptors 1 and 2, and its
+// working directory from ours: both are set around the spawn and put back.
+int spawn_and_wait(const std::string &work, const std::string &out, const std::string &err,
+                   console_kind, char *const argv[])
+{
+	const fs::path here = fs::current_path();
+	const int saved_out = _dup(1);
+	const int saved_err = _dup(2);
+	const int out_fd = _open(out.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, 0600);
+	const int err_fd = _open(err.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, 0600);
+	std::fflush(stdout);
+	std::fflush(stderr);
+	_dup2(out_fd, 1);
+	_dup2(err_fd, 2);
+	_close(out_fd);
+	_close(err_fd);
+	fs::current_path(work);
+	const intptr_t status = _spawnv(_P_WAIT, argv[0], argv);
+	fs::current_path(here);
+	_dup2(saved_out, 1);
+	_dup2(saved_err, 2);
+	_close(saved_out);
+	_close(saved_err);
+	return static_cast<int>(status);
+}
+#else
 // Only async-signal-safe calls between fork and exec.
-[[noreturn]] void exec_child(const char *work, const char *out, const char *err,
-			     console_kind console, char *const argv[])
+[[noreturn]] void exec_child(const char *work, const char *out, const char *err, console_kind console,
+                             char *const argv[])
 {
 	if (chdir(work) != 0)
 		_exit(125);
@@ -47,15 +120,29 @@ namespace {
 	_exit(126);
 }
 
+int spawn_and_wait(const std::string &work, const std::string &out, const std::string &err,
+                   console_kind console, char *const argv[])
+{
+	const pid_t pid = fork();
+	if (pid < 0)
+		return -1;
+	if (pid == 0)
+		exec_child(work.c_str(), out.c_str(), err.c_str(), console, argv);
+	int wstatus = 0;
+	if (waitpid(pid, &wstatus, 0) != pid)
+		return -1;
+	return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+}
+#endif
+
 } // namespace
 
 run_result run_program(const fs::path &program, const fs::path &work, const fs::path &scratch,
-		       console_kind console, const std::vector<std::string> &args)
+                       console_kind console, const std::vector<std::string> &args)
 {
 	const std::string out = (scratch / "stdout").string();
 	const std::string err = (scratch / "stderr").string();
-	std::vector<std::string> words{program.string()};
-	words.insert(words.end(), args.begin(), args.end());
+	std::vector<std::string> words = command_line(program, args);
 	std::vector<char *> argv;
 	argv.reserve(words.size() + 1);
 	for (std::string &w : words)
@@ -63,19 +150,8 @@ run_result run_program(const fs::path &program, const fs::path &work, const fs::
 	argv.push_back(nullptr);
 
 	run_result result;
-	const pid_t pid = fork();
-	if (pid < 0) {
-		ADD_FAILURE() << "fork failed";
-		return result;
-	}
-	if (pid == 0)
-		exec_child(work.c_str(), out.c_str(), err.c_str(), console, argv.data());
-	int wstatus = 0;
-	if (waitpid(pid, &wstatus, 0) != pid) {
-		ADD_FAILURE() << "waitpid failed";
-		return result;
-	}
-	result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+	result.status = spawn_and_wait(work.string(), out, err, console, argv.data());
+	EXPECT_GE(result.status, 0) << "could not run " << words[0];
 	result.out = read_bytes(out);
 	result.err = read_bytes(err);
 	return result;

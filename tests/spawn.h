@@ -13,6 +13,12 @@ enum class console_kind {
 	closed, // stdout is not open at all
 };
 
+// Whether this platform can give the program such a stdout.
+bool console_supported(console_kind console);
+
+// Makes a new, empty directory under the system's temporary directory.
+std::filesystem::path make_temp_dir();
+
 struct run_result {
 	int status = -1; // exit status, or 128 + signal number
 	std::string out;
