@@ -9,7 +9,6 @@
 
 #include "spawn.h"
 
-
 namespace fs = std::filesystem;
 
 namespace {

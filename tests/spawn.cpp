@@ -36,8 +36,8 @@ fs::path make_temp_dir()
 {
 	const auto seed = std::chrono::steady_clock::now().time_since_epoch().count();
 	for (long n = 0; n < 1000; ++n) {
-		const fs::path dir =
-		        fs::temp_directory_path() / ("memoria-test-" + std::to_string(seed + n));
+		fs::path dir =
+			fs::temp_directory_path() / ("memoria-test-" + std::to_string(seed + n));
 		std::error_code error;
 		if (fs::create_directory(dir, error))
 			return dir;
@@ -75,10 +75,16 @@ std::vector<std::string> command_line(const fs::path &program, const std::vector
 #ifdef _WIN32
 // The child inherits stdout and stderr from descriptors 1 and 2, and its
 // working directory from ours: both are set around the spawn and put back.
-int spawn_and_wait(const std::string &work, const std::string &out, const std::string &err,
-                   console_kind, char *const argv[])
+int spawn_and_wait(const std::string &work, const std::string &in, const std::string &out,
+		   const std::string &err, console_kind, char *const argv[])
 {
 	const fs::path here = fs::current_path();
+	const int saved_in = _dup(0);
+	if (!in.empty()) {
+		const int in_fd = _open(in.c_str(), _O_RDONLY | _O_BINARY);
+		_dup2(in_fd, 0);
+		_close(in_fd);
+	}
 	const int saved_out = _dup(1);
 	const int saved_err = _dup(2);
 	const int out_fd = _open(out.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, 0600);
@@ -92,19 +98,26 @@ int spawn_and_wait(const std::string &work, const std::string &out, const std::s
 	fs::current_path(work);
 	const intptr_t status = _spawnv(_P_WAIT, argv[0], argv);
 	fs::current_path(here);
+	_dup2(saved_in, 0);
 	_dup2(saved_out, 1);
 	_dup2(saved_err, 2);
+	_close(saved_in);
 	_close(saved_out);
 	_close(saved_err);
 	return static_cast<int>(status);
 }
 #else
 // Only async-signal-safe calls between fork and exec.
-[[noreturn]] void exec_child(const char *work, const char *out, const char *err, console_kind console,
-                             char *const argv[])
+[[noreturn]] void exec_child(const char *work, const char *in, const char *out, const char *err,
+			     console_kind console, char *const argv[])
 {
 	if (chdir(work) != 0)
 		_exit(125);
+	if (*in != '\0') {
+		const int in_fd = open(in, O_RDONLY);
+		if (in_fd < 0 || dup2(in_fd, STDIN_FILENO) < 0 || close(in_fd) != 0)
+			_exit(125);
+	}
 	const int err_fd = open(err, O_WRONLY | O_CREAT | O_TRUNC, 0644);
 	if (err_fd < 0 || dup2(err_fd, STDERR_FILENO) < 0 || close(err_fd) != 0)
 		_exit(125);
@@ -120,14 +133,14 @@ int spawn_and_wait(const std::string &work, const std::string &out, const std::s
 	_exit(126);
 }
 
-int spawn_and_wait(const std::string &work, const std::string &out, const std::string &err,
-                   console_kind console, char *const argv[])
+int spawn_and_wait(const std::string &work, const std::string &in, const std::string &out,
+		   const std::string &err, console_kind console, char *const argv[])
 {
 	const pid_t pid = fork();
 	if (pid < 0)
 		return -1;
 	if (pid == 0)
-		exec_child(work.c_str(), out.c_str(), err.c_str(), console, argv);
+		exec_child(work.c_str(), in.c_str(), out.c_str(), err.c_str(), console, argv);
 	int wstatus = 0;
 	if (waitpid(pid, &wstatus, 0) != pid)
 		return -1;
@@ -138,7 +151,8 @@ int spawn_and_wait(const std::string &work, const std::string &out, const std::s
 } // namespace
 
 run_result run_program(const fs::path &program, const fs::path &work, const fs::path &scratch,
-                       console_kind console, const std::vector<std::string> &args)
+		       console_kind console, const std::vector<std::string> &args,
+		       const fs::path &input)
 {
 	const std::string out = (scratch / "stdout").string();
 	const std::string err = (scratch / "stderr").string();
@@ -150,7 +164,8 @@ run_result run_program(const fs::path &program, const fs::path &work, const fs::
 	argv.push_back(nullptr);
 
 	run_result result;
-	result.status = spawn_and_wait(work.string(), out, err, console, argv.data());
+	result.status =
+		spawn_and_wait(work.string(), input.string(), out, err, console, argv.data());
 	EXPECT_GE(result.status, 0) << "could not run " << words[0];
 	result.out = read_bytes(out);
 	result.err = read_bytes(err);

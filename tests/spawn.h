@@ -26,11 +26,13 @@ struct run_result {
 };
 
 // Runs `program` with `args` in `work`; its stdout and stderr go to files in
-// `scratch`, which must lie outside `work`.
+// `scratch`, which must lie outside `work`. Its stdin is the file `input`,
+// or the test's own stdin when that is empty.
 run_result run_program(const std::filesystem::path &program, const std::filesystem::path &work,
 		       const std::filesystem::path &scratch,
 		       console_kind console = console_kind::file,
-		       const std::vector<std::string> &args = {});
+		       const std::vector<std::string> &args = {},
+		       const std::filesystem::path &input = {});
 
 std::string read_bytes(const std::filesystem::path &file);
 void write_bytes(const std::filesystem::path &file, const std::string &bytes);

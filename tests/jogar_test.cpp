@@ -1,0 +1,185 @@
+// The sample caller: its checks of the player's entries and of memoria's
+// replies, and whole games played from a script against the built memoria.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "game.h"
+#include "spawn.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct entry_case {
+	const char *line;
+	const char *refusal; // empty when the entry is good
+};
+
+class EntryTable : public testing::TestWithParam<entry_case> {};
+
+TEST_P(EntryTable, RefusesWhatCannotBeSent)
+{
+	game g;
+	g.found[6] = g.found[7] = true;
+	int first = -1;
+	int second = -1;
+	const std::string refusal = check_entry(g, GetParam().line, first, second);
+	EXPECT_EQ(refusal, GetParam().refusal) << GetParam().line;
+	if (refusal.empty()) {
+		EXPECT_GE(first, 0);
+		EXPECT_NE(first, second);
+	} else {
+		EXPECT_EQ(first, -1);
+	}
+}
+
+const char malformed[] = "type two card positions, for example: 0 5";
+const entry_case entry_cases[] = {
+	{"0 1", ""},
+	{"  15\t14 \r", ""},
+	{"", malformed},
+	{"hello", malformed},
+	{"3", malformed},
+	{"1 2 3", malformed},
+	{"-1 2", malformed},
+	{"0x3 2", malformed},
+	{"99999999999 1", malformed},
+	{"16 1", "positions run from 0 to 15"},
+	{"5 5", "pick two different cards"},
+	{"6 1", "that card has already been found"},
+	{"1 7", "that card has already been found"},
+};
+INSTANTIATE_TEST_SUITE_P(Entries, EntryTable, testing::ValuesIn(entry_cases));
+
+TEST(Caller, ReadsOnlyAReplyThatEchoesTheMove)
+{
+	EXPECT_EQ(verdict_of_reply("2 3 \r\n2 3 \r\n1 \r\n1 \r\n0", 2, 3), 1);
+	EXPECT_EQ(verdict_of_reply("0 2 \r\n0 2 \r\n0 \r\n0 \r\n0", 0, 2), 0);
+	const char *const bad[] = {
+		"3 2 \r\n3 2 \r\n1 \r\n1 \r\n0", // another move
+		"2 3 \r\n2 3 \r\n1 \r\n0 \r\n0", // verdicts disagree
+		"2 3 \n2 3 \n1 \n1 \n0",         // LF line breaks
+		"2 3 \r\n2 3 \r\n1 \r\n1 \r\n",  // no final 0
+		"2 3 \r\n2 3 \r\n1 \r\n1 \r\n0\r\n",
+		"2 3\r\n", // the request, unanswered
+		"",
+	};
+	for (const char *reply : bad)
+		EXPECT_EQ(verdict_of_reply(reply, 2, 3), -1) << reply;
+}
+
+TEST(Caller, ShowsTheJudgesMessagesInUtf8)
+{
+	EXPECT_EQ(utf8_from_cp1252("n\xE3o s\xE3o iguais "), "n\xC3\xA3o s\xC3\xA3o iguais ");
+	EXPECT_EQ(utf8_from_cp1252("Algum desses valores j\xE1 foi achado"),
+		  "Algum desses valores j\xC3\xA1 foi achado");
+	EXPECT_EQ(utf8_from_cp1252("\x80\x81\x9F\xFF"), "\xE2\x82\xAC\xEF\xBF\xBD\xC5\xB8\xC3\xBF");
+}
+
+const std::string final_board = "   1    1    2    2 \n"
+				"   3    3    4    4 \n"
+				"   5    5    6    6 \n"
+				"   7    7    8    8 \n";
+
+TEST(Caller, DrawsFacesDownUpAndFound)
+{
+	game g;
+	EXPECT_EQ(draw_board(g, -1, -1), " [ 0] [ 1] [ 2] [ 3]\n [ 4] [ 5] [ 6] [ 7]\n"
+					 " [ 8] [ 9] [10] [11]\n [12] [13] [14] [15]\n");
+	g.found[0] = g.found[1] = true;
+	EXPECT_EQ(draw_board(g, 15, 2), "   1    1  ( 2) [ 3]\n [ 4] [ 5] [ 6] [ 7]\n"
+					" [ 8] [ 9] [10] [11]\n [12] [13] [14] ( 8)\n");
+}
+
+// Whole games: jogar run from a script in a folder of the test's.
+class Game : public testing::Test {
+protected:
+	void SetUp() override
+	{
+		root = make_temp_dir();
+		ASSERT_FALSE(root.empty());
+		fs::create_directory(root / "scratch");
+	}
+	void TearDown() override
+	{
+		std::error_code ignored;
+		fs::remove_all(root, ignored);
+	}
+	run_result play(const std::string &script, std::vector<std::string> args = {})
+	{
+		write_bytes(root / "script", script);
+		args.insert(args.begin(), {"--dir", (root / "game").string()});
+		return run_program(JOGAR_PROGRAM, root, root / "scratch", console_kind::file, args,
+				   root / "script");
+	}
+	static std::string all_pairs_from(int pair)
+	{
+		std::string moves;
+		for (int p = pair; p < 8; ++p)
+			moves += std::to_string(2 * p) + " " + std::to_string(2 * p + 1) + "\n";
+		return moves;
+	}
+	static int count(const std::string &text, const std::string &part)
+	{
+		int n = 0;
+		for (std::size_t at = text.find(part); at != std::string::npos;
+		     at = text.find(part, at + 1))
+			++n;
+		return n;
+	}
+	fs::path root;
+};
+
+TEST_F(Game, FullGameFromAScript)
+{
+	const run_result got = play("0 2\n" + all_pairs_from(0));
+	EXPECT_EQ(got.status, 0) << got.err;
+	EXPECT_EQ(got.err, "");
+	const std::string ending = final_board + "All 8 pairs found in 9 moves.\n";
+	ASSERT_GE(got.out.size(), ending.size());
+	EXPECT_EQ(got.out.substr(got.out.size() - ending.size()), ending);
+	EXPECT_EQ(count(got.out, "memoria: deu certo\n"), 8);
+	EXPECT_EQ(count(got.out, "memoria: n\xC3\xA3o s\xC3\xA3o iguais \n"), 1);
+	EXPECT_EQ(read_bytes(root / "game" / "conector.txt"), "14 15 \r\n14 15 \r\n1 \r\n1 \r\n0");
+}
+
+TEST_F(Game, RefusedEntriesAreNeverSent)
+{
+	const run_result got = play("hello\n0 16\n5 5\n0 1\n1 2\n2 1\n" + all_pairs_from(1));
+	EXPECT_EQ(got.status, 0) << got.err;
+	EXPECT_EQ(count(got.out, "refused: "), 5);
+	EXPECT_NE(got.out.find("All 8 pairs found in 8 moves.\n"), std::string::npos);
+}
+
+TEST_F(Game, InputEndingEarlyEndsTheGame)
+{
+	const run_result got = play("0 1\n2 3\n");
+	EXPECT_EQ(got.status, 2);
+	EXPECT_EQ(got.err, "jogar: input ended before the game did\n");
+}
+
+TEST_F(Game, MissingJudgeIsReported)
+{
+	const run_result got = play("0 1\n", {"--memoria", (root / "no-such-program").string()});
+	EXPECT_EQ(got.status, 1);
+	EXPECT_NE(got.err.find("jogar: cannot start "), std::string::npos) << got.err;
+}
+
+TEST_F(Game, FailingOrSilentJudgeIsReported)
+{
+#ifdef _WIN32
+	GTEST_SKIP() << "Windows has no /bin/false or /bin/true to stand in for memoria";
+#endif
+	const run_result failing = play("0 1\n", {"--memoria", "/bin/false"});
+	EXPECT_EQ(failing.status, 1);
+	EXPECT_EQ(failing.err, "jogar: memoria failed with exit status 1\n");
+	// A judge that leaves the request in place gives no reply record.
+	const run_result silent = play("0 1\n", {"--memoria", "/bin/true"});
+	EXPECT_EQ(silent.status, 1);
+	EXPECT_EQ(silent.err, "jogar: memoria gave a malformed reply to the move 0 1\n");
+}
+
+} // namespace
