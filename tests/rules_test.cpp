@@ -114,14 +114,4 @@ TEST(Rules, ComparePairNeverReadsOffTheBoard)
 	EXPECT_EQ(verdict, 0);
 }
 
-TEST(Rules, MessagesAreSingleByteText)
-{
-	// Byte lengths of the four texts without the line break.
-	EXPECT_EQ(locked.size() - 2, 7u);
-	EXPECT_EQ(found.size() - 2, 34u);
-	EXPECT_EQ(pair.size() - 2, 9u);
-	EXPECT_EQ(no_pair.size() - 2, 15u);
-	EXPECT_EQ(judge(with_found({0}), 0, 1).console, found);
-}
-
 } // namespace
