@@ -71,7 +71,7 @@ std::string draw_board(const game &g, int up_first, int up_second)
 	return out;
 }
 
-std::string request_text(int first, int second)
+std::string request_line(int first, int second)
 {
 	return std::to_string(first) + " " + std::to_string(second) + "\r\n";
 }

@@ -31,7 +31,7 @@ std::string check_entry(const game &g, const std::string &line, int &first, int 
 std::string draw_board(const game &g, int up_first, int up_second);
 
 // The request text for a move, as the caller leaves it in the connector file.
-std::string request_text(int first, int second);
+std::string request_line(int first, int second);
 
 // Checks a reply record against the move it answers. Returns the verdict, 0
 // or 1, or -1 when the record is malformed or echoes another move.

@@ -131,7 +131,7 @@ bool run_program(const std::string &program, std::string &console, int &status,
 int judge_move(const std::string &program, int first, int second, std::string &message,
 	       std::string &failure)
 {
-	if (!write_file(connector, request_text(first, second))) {
+	if (!write_file(connector, request_line(first, second))) {
 		failure = std::string("cannot write ") + connector;
 		return -1;
 	}

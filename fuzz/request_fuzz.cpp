@@ -1,7 +1,6 @@
 // The request reader on arbitrary bytes: it must read what scanf's "%i %i"
 // reads (an integer that does not fit being -1), consume nothing past the
 // second integer, and read its own reply line back as the same selection.
-#include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -44,10 +43,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 		require(cut.first == got.first && cut.second == got.second,
 			"what follows is ignored");
 	}
-	char line[64];
-	const int n = std::snprintf(line, sizeof line, "%" PRId32 " %" PRId32 " \r\n", got.first,
-				    got.second);
-	const read_result again = read_bytes(line, static_cast<std::size_t>(n));
+	// The program's own reply record, read again as a request.
+	char record[reply_max];
+	const std::size_t length = format_reply(record, got.first, got.second, 0);
+	const read_result again = read_bytes(record, length);
 	require(again.first == got.first && again.second == got.second, "reply line reads back");
 	return 0;
 }
