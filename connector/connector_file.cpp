@@ -1,8 +1,8 @@
 #include "connector_file.h"
 
-#include <cerrno>
-#include <cstddef>
-#include <cstdint>
+#include <errno.h>
+#include <stddef.h>
+#include <stdint.h>
 #include <fcntl.h>
 
 #ifdef _WIN32
@@ -50,6 +50,17 @@ int digit_value(int c)
 int last_error()
 {
 	return errno != 0 ? errno : EIO;
+}
+
+// close, never repeated: the descriptor is released even when the call is
+// interrupted, and a second close could hit one opened since. What was read
+// or written before it is whole, so an interruption is no failure. Returns 0,
+// or the errno value of a failed close.
+int close_file(int fd)
+{
+	if (close(fd) == 0 || errno == EINTR)
+		return 0;
+	return last_error();
 }
 
 // Reads the next block into the text. Returns false at the end of the file or
@@ -113,7 +124,7 @@ int read_base(request_text &text, int c, int &base)
 // continue them. The magnitude stops growing just past `limit`, so it never
 // overflows however many digits follow. Returns the character that ended
 // the digits.
-int read_digits(request_text &text, int c, int base, std::int64_t limit, std::int64_t &magnitude)
+int read_digits(request_text &text, int c, int base, int64_t limit, int64_t &magnitude)
 {
 	magnitude = 0;
 	for (int d = digit_value(c); d < base; d = digit_value(c)) {
@@ -127,7 +138,7 @@ int read_digits(request_text &text, int c, int base, std::int64_t limit, std::in
 
 // Reads one integer. Returns true when one was read, false when the text
 // holds none at this point (or ends).
-bool read_int(request_text &text, std::int32_t &value)
+bool read_int(request_text &text, int32_t &value)
 {
 	int c = skip_space(text);
 	const bool negative = c == '-';
@@ -137,21 +148,21 @@ bool read_int(request_text &text, std::int32_t &value)
 		return false;
 	int base = 10;
 	c = read_base(text, c, base);
-	const std::int64_t limit = negative ? -std::int64_t{INT32_MIN} : std::int64_t{INT32_MAX};
-	std::int64_t magnitude = 0;
+	const int64_t limit = negative ? -int64_t{INT32_MIN} : int64_t{INT32_MAX};
+	int64_t magnitude = 0;
 	c = read_digits(text, c, base, limit, magnitude);
 	if (c != end_of_text)
 		unread_char(text);
 	if (magnitude > limit)
 		value = missing_position;
 	else
-		value = static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+		value = static_cast<int32_t>(negative ? -magnitude : magnitude);
 	return true;
 }
 
 // Writes all `length` bytes, going on after a short write. Returns 0, or the
 // errno value of the write that failed.
-int write_all(int fd, const char *bytes, std::size_t length)
+int write_all(int fd, const char *bytes, size_t length)
 {
 	while (length > 0) {
 		const long done = write(fd, bytes, static_cast<unsigned>(length));
@@ -160,7 +171,7 @@ int write_all(int fd, const char *bytes, std::size_t length)
 		if (done <= 0)
 			return done < 0 ? last_error() : EIO;
 		bytes += done;
-		length -= static_cast<std::size_t>(done);
+		length -= static_cast<size_t>(done);
 	}
 	return 0;
 }
@@ -175,15 +186,24 @@ char *copy_text(char *out, const char *text)
 
 } // namespace
 
-char *format_decimal(char *out, std::int32_t value)
+int open_file(const char *name, int flags, int mode)
 {
-	std::int64_t magnitude = value;
+	int fd = -1;
+	do {
+		fd = open(name, flags, mode);
+	} while (fd < 0 && errno == EINTR);
+	return fd;
+}
+
+char *format_decimal(char *out, int32_t value)
+{
+	int64_t magnitude = value;
 	if (magnitude < 0) {
 		*out++ = '-';
 		magnitude = -magnitude;
 	}
 	char digits[decimal_max];
-	std::size_t count = 0;
+	size_t count = 0;
 	do {
 		digits[count++] = static_cast<char>('0' + magnitude % 10);
 		magnitude /= 10;
@@ -193,7 +213,7 @@ char *format_decimal(char *out, std::int32_t value)
 	return out;
 }
 
-std::size_t format_reply(char *out, std::int32_t first, std::int32_t second, int verdict)
+size_t format_reply(char *out, int32_t first, int32_t second, int verdict)
 {
 	char *end = out;
 	for (int line = 0; line < 2; ++line) {
@@ -207,7 +227,7 @@ std::size_t format_reply(char *out, std::int32_t first, std::int32_t second, int
 		end = copy_text(end, " \r\n");
 	}
 	*end++ = '0';
-	return static_cast<std::size_t>(end - out);
+	return static_cast<size_t>(end - out);
 }
 
 void request_from_fd(request_text &text, int fd)
@@ -218,7 +238,7 @@ void request_from_fd(request_text &text, int fd)
 	text.end = text.block;
 }
 
-void request_from_memory(request_text &text, const char *data, std::size_t size)
+void request_from_memory(request_text &text, const char *data, size_t size)
 {
 	text.fd = -1;
 	text.error = 0;
@@ -226,7 +246,7 @@ void request_from_memory(request_text &text, const char *data, std::size_t size)
 	text.end = data + size;
 }
 
-int read_positions(request_text &text, std::int32_t &first, std::int32_t &second)
+int read_positions(request_text &text, int32_t &first, int32_t &second)
 {
 	first = missing_position;
 	second = missing_position;
@@ -235,31 +255,29 @@ int read_positions(request_text &text, std::int32_t &first, std::int32_t &second
 	return text.error;
 }
 
-int read_request(std::int32_t &first, std::int32_t &second)
+int read_request(int32_t &first, int32_t &second)
 {
-	const int fd = open(connector_name, read_flags);
+	const int fd = open_file(connector_name, read_flags, 0);
 	if (fd < 0)
 		return last_error();
 	request_text text{};
 	request_from_fd(text, fd);
 	const int error = read_positions(text, first, second);
-	if (close(fd) != 0 && error == 0)
-		return last_error();
-	return error;
+	const int close_error = close_file(fd);
+	return error != 0 ? error : close_error;
 }
 
 int open_reply(int &fd)
 {
-	fd = open(connector_name, write_flags, create_mode);
+	fd = open_file(connector_name, write_flags, create_mode);
 	return fd < 0 ? last_error() : 0;
 }
 
-int write_reply(int fd, std::int32_t first, std::int32_t second, int verdict)
+int write_reply(int fd, int32_t first, int32_t second, int verdict)
 {
 	char record[reply_max];
-	const std::size_t length = format_reply(record, first, second, verdict);
-	int error = write_all(fd, record, length);
-	if (close(fd) != 0 && error == 0)
-		error = last_error();
-	return error;
+	const size_t length = format_reply(record, first, second, verdict);
+	const int error = write_all(fd, record, length);
+	const int close_error = close_file(fd);
+	return error != 0 ? error : close_error;
 }

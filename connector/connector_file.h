@@ -3,22 +3,22 @@
 #ifndef MEMORIA_CONNECTOR_CONNECTOR_FILE_H
 #define MEMORIA_CONNECTOR_CONNECTOR_FILE_H
 
-#include <cstddef>
-#include <cstdint>
+#include <stddef.h>
+#include <stdint.h>
 
 // Opened by this bare name, so it lies in the working directory.
 inline constexpr char connector_name[] = "conector.txt";
 
 // The position given for an integer that is missing from the request or does
 // not fit 32 bits. It locks the selection.
-inline constexpr std::int32_t missing_position = -1;
+inline constexpr int32_t missing_position = -1;
 
 // The longest decimal text of a 32-bit integer: a sign and ten digits.
-inline constexpr std::size_t decimal_max = 11;
+inline constexpr size_t decimal_max = 11;
 
 // The longest reply record: two lines of two positions, two of a verdict,
 // each with its space and CR LF, and the final 0.
-inline constexpr std::size_t reply_max = 2 * (decimal_max * 2 + 4) + 2 * (decimal_max + 3) + 1;
+inline constexpr size_t reply_max = 2 * (decimal_max * 2 + 4) + 2 * (decimal_max + 3) + 1;
 
 // The text of a request as it is read: from a file descriptor, a block at a
 // time, or from memory alone (fd -1).
@@ -34,7 +34,7 @@ struct request_text {
 void request_from_fd(request_text &text, int fd);
 
 // Sets `text` up to read the `size` bytes at `data`, which must outlive it.
-void request_from_memory(request_text &text, const char *data, std::size_t size);
+void request_from_memory(request_text &text, const char *data, size_t size);
 
 // Reads the first two integers of the text, as scanf's "%i %i" would: white
 // space skipped, an optional sign, then decimal, octal after a leading 0 or
@@ -42,11 +42,11 @@ void request_from_memory(request_text &text, const char *data, std::size_t size)
 // missing; each position not read is missing_position, and so is an integer
 // that does not fit. Nothing past the character that ends the second integer
 // is taken from the text. Returns 0, or the errno value of a failed read.
-int read_positions(request_text &text, std::int32_t &first, std::int32_t &second);
+int read_positions(request_text &text, int32_t &first, int32_t &second);
 
 // Opens the connector file, reads the request from it and closes it. Returns
 // 0, or the errno value of the open, read or close that failed.
-int read_request(std::int32_t &first, std::int32_t &second);
+int read_request(int32_t &first, int32_t &second);
 
 // Opens the connector file for the reply, creating or emptying it; sets fd.
 // Returns 0, or the errno value of the failed open.
@@ -54,14 +54,18 @@ int open_reply(int &fd);
 
 // Writes the five-line reply record to fd and closes it, whatever happens.
 // Returns 0, or the errno value of the write or close that failed.
-int write_reply(int fd, std::int32_t first, std::int32_t second, int verdict);
+int write_reply(int fd, int32_t first, int32_t second, int verdict);
+
+// open(2), going on after an interrupted call: the descriptor, or -1 with
+// errno set.
+int open_file(const char *name, int flags, int mode);
 
 // Writes value in decimal, as printf's "%d" would, to `out`, which has room
 // for decimal_max characters; returns the end of what it wrote. No NUL.
-char *format_decimal(char *out, std::int32_t value);
+char *format_decimal(char *out, int32_t value);
 
 // Writes the five-line reply record to `out`, which has room for reply_max
 // characters; returns its length.
-std::size_t format_reply(char *out, std::int32_t first, std::int32_t second, int verdict);
+size_t format_reply(char *out, int32_t first, int32_t second, int verdict);
 
 #endif

@@ -1,15 +1,16 @@
 #include "run.h"
 
-#include <cerrno>
-#include <cstdint>
-#include <cstdio>
-#include <cstring>
+#include <errno.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
 
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
 #else
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 #endif
 
@@ -25,7 +26,7 @@ constexpr char program_name[] = "memoria";
 // status still tells.
 int fail(int status, const char *what, int error)
 {
-	(void)std::fprintf(stderr, "%s: %s: %s\r\n", program_name, what, std::strerror(error));
+	(void)fprintf(stderr, "%s: %s: %s\r\n", program_name, what, strerror(error));
 	return status;
 }
 
@@ -37,7 +38,7 @@ char console_buffer[128];
 
 void use_console_buffer()
 {
-	(void)std::setvbuf(stdout, console_buffer, _IOFBF, sizeof console_buffer);
+	(void)setvbuf(stdout, console_buffer, _IOFBF, sizeof console_buffer);
 }
 
 #ifdef _WIN32
@@ -53,6 +54,16 @@ int prepare_console(int &console_error)
 	return 0;
 }
 #else
+// A console pipe whose reader has gone and a file-size limit are reported by
+// the signals SIGPIPE and SIGXFSZ, which would end the program with the reply
+// unwritten. Ignored, they turn into failed writes (EPIPE, EFBIG) that are
+// reported like any other. signal fails only for a bad signal number.
+void ignore_write_signals()
+{
+	(void)signal(SIGPIPE, SIG_IGN);
+	(void)signal(SIGXFSZ, SIG_IGN);
+}
+
 // A standard descriptor that the caller left closed is the next one that an
 // open hands out, and console output would then go into the connector file.
 // Parks /dev/null on each closed one; a closed stdout is a lost console.
@@ -60,10 +71,11 @@ int prepare_console(int &console_error)
 int prepare_console(int &console_error)
 {
 	console_error = 0;
+	ignore_write_signals();
 	for (int fd = 0; fd <= 2; ++fd) {
 		if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
 			continue;
-		if (open("/dev/null", O_RDWR) != fd)
+		if (open_file("/dev/null", O_RDWR, 0) != fd)
 			return errno != 0 ? errno : EBADF;
 		if (fd == STDOUT_FILENO)
 			console_error = EBADF;
@@ -77,19 +89,19 @@ int prepare_console(int &console_error)
 int flush_console(int console_error)
 {
 	errno = 0;
-	if (std::fflush(stdout) != 0 || std::ferror(stdout))
+	if (fflush(stdout) != 0 || ferror(stdout))
 		return errno != 0 ? errno : EIO;
 	return console_error;
 }
 
 // Judges the move, shows the message and verdict and writes the reply record.
-int judge_move(int reply, std::int32_t first, std::int32_t second, int console_error)
+int judge_move(int reply, int32_t first, int32_t second, int console_error)
 {
 	const board_cells board = initial_board;
 	const int verdict = check_selection(board, first, second);
 	char digits[decimal_max];
 	const char *end = format_decimal(digits, verdict);
-	(void)std::fwrite(digits, 1, static_cast<std::size_t>(end - digits), stdout);
+	(void)fwrite(digits, 1, static_cast<size_t>(end - digits), stdout);
 	console_error = flush_console(console_error);
 	const int error = write_reply(reply, first, second, verdict);
 	if (error != 0)
@@ -107,8 +119,8 @@ int run_connector()
 	int error = prepare_console(console_error);
 	if (error != 0)
 		return fail(status_request_unread, "/dev/null", error);
-	std::int32_t first = missing_position;
-	std::int32_t second = missing_position;
+	int32_t first = missing_position;
+	int32_t second = missing_position;
 	error = read_request(first, second);
 	if (error != 0)
 		return fail(status_request_unread, connector_name, error);

@@ -1,7 +1,7 @@
 #include "pair_check.h"
 
-#include <cstddef>
-#include <cstdio>
+#include <stddef.h>
+#include <stdio.h>
 
 namespace {
 
@@ -16,44 +16,44 @@ constexpr char message_no_pair[] = "n\xE3o s\xE3o iguais ";
 // run looks at when it flushes.
 int report(const char *message, int verdict)
 {
-	(void)std::fputs(message, stdout);
-	(void)std::fputs("\r\n", stdout);
+	(void)fputs(message, stdout);
+	(void)fputs("\r\n", stdout);
 	return verdict;
 }
 
-bool on_board(std::int32_t position)
+bool on_board(int32_t position)
 {
-	return position >= 0 && static_cast<std::size_t>(position) < board_size;
+	return position >= 0 && static_cast<size_t>(position) < board_size;
 }
 
-std::int32_t card_at(const board_cells &board, std::int32_t position)
+int32_t card_at(const board_cells &board, int32_t position)
 {
-	return board[static_cast<std::size_t>(position)];
+	return board.cells[static_cast<size_t>(position)];
 }
 
 // -1 is the caller's own way of locking a selection; it is off the board too.
-bool is_locked(std::int32_t first, std::int32_t second)
+bool is_locked(int32_t first, int32_t second)
 {
 	return !on_board(first) || !on_board(second) || first == second;
 }
 
 } // namespace
 
-int check_selection(const board_cells &board, std::int32_t first, std::int32_t second)
+int check_selection(const board_cells &board, int32_t first, int32_t second)
 {
 	if (is_locked(first, second))
 		return report(message_locked, verdict_no_pair);
 	return compare_pair(board, first, second);
 }
 
-int compare_pair(const board_cells &board, std::int32_t first, std::int32_t second)
+int compare_pair(const board_cells &board, int32_t first, int32_t second)
 {
 	// Not reached from check_selection; kept so that no caller can make it
 	// read outside the board.
 	if (!on_board(first) || !on_board(second))
 		return report(message_locked, verdict_no_pair);
-	const std::int32_t first_card = card_at(board, first);
-	const std::int32_t second_card = card_at(board, second);
+	const int32_t first_card = card_at(board, first);
+	const int32_t second_card = card_at(board, second);
 	if (first_card == found_marker || second_card == found_marker)
 		return report(message_found, verdict_no_pair);
 	if (first_card == second_card)

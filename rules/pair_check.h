@@ -2,7 +2,7 @@
 #ifndef MEMORIA_RULES_PAIR_CHECK_H
 #define MEMORIA_RULES_PAIR_CHECK_H
 
-#include <cstdint>
+#include <stdint.h>
 
 #include "board.h"
 
@@ -14,11 +14,11 @@ inline constexpr int verdict_pair = 1;
 // (Windows-1252 text ending in CR LF) to stdout and returns the verdict. A
 // selection is locked, and the board left unread, when a position is -1 or off
 // the board, or when both positions are the same.
-int check_selection(const board_cells &board, std::int32_t first, std::int32_t second);
+int check_selection(const board_cells &board, int32_t first, int32_t second);
 
 // Judges a selection that is not locked: a card already found, a pair, or no
 // pair. Positions off the board are still treated as locked, so the board is
 // never read outside its cells.
-int compare_pair(const board_cells &board, std::int32_t first, std::int32_t second);
+int compare_pair(const board_cells &board, int32_t first, int32_t second);
 
 #endif

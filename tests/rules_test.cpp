@@ -33,7 +33,7 @@ board_cells with_found(std::initializer_list<std::size_t> positions)
 {
 	board_cells board = initial_board;
 	for (std::size_t p : positions)
-		board[p] = found_marker;
+		board.cells[p] = found_marker;
 	return board;
 }
 

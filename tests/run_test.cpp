@@ -60,6 +60,17 @@ struct move_case {
 	std::string reply;
 };
 
+// One line on stderr, "memoria: WHAT: reason" in CR LF. The reason is the C
+// library's own text, which differs from one library to another.
+testing::AssertionResult is_failure_line(const std::string &err, const std::string &what)
+{
+	const std::string head = "memoria: " + what + ": ";
+	if (err.size() > head.size() + 2 && err.compare(0, head.size(), head) == 0 &&
+	    err.find("\r\n") == err.size() - 2 && err.find('\n') == err.size() - 1)
+		return testing::AssertionSuccess();
+	return testing::AssertionFailure() << "not one line of " << head << "...: " << err;
+}
+
 const std::string pair = "deu certo\r\n1";
 const std::string no_pair = "n\xE3o s\xE3o iguais \r\n0";
 const std::string locked = "travado\r\n0";
@@ -150,7 +161,7 @@ TEST_F(Run, MissingRequestIsReportedAndNotCreated)
 	const run_result got = run_program(memoria, work, scratch);
 	EXPECT_EQ(got.status, 1);
 	EXPECT_EQ(got.out, "");
-	EXPECT_EQ(got.err, "memoria: conector.txt: No such file or directory\r\n");
+	EXPECT_TRUE(is_failure_line(got.err, "conector.txt"));
 	EXPECT_TRUE(files_left().empty());
 }
 
@@ -160,11 +171,7 @@ TEST_F(Run, UnreadableRequestIsLeftAlone)
 	const run_result got = run_program(memoria, work, scratch);
 	EXPECT_EQ(got.status, 1);
 	EXPECT_EQ(got.out, "");
-#ifdef _WIN32
-	EXPECT_EQ(got.err, "memoria: conector.txt: Permission denied\r\n");
-#else
-	EXPECT_EQ(got.err, "memoria: conector.txt: Is a directory\r\n");
-#endif
+	EXPECT_TRUE(is_failure_line(got.err, "conector.txt"));
 	EXPECT_TRUE(fs::is_directory(connector()));
 	EXPECT_TRUE(fs::is_empty(connector()));
 }
@@ -178,33 +185,39 @@ TEST_F(Run, FailedReplyIsNotReportedAsSuccess)
 	fs::create_symlink("/dev/full", connector());
 	const run_result got = run_program(memoria, work, scratch);
 	EXPECT_EQ(got.status, 2);
-	EXPECT_EQ(got.err, "memoria: conector.txt: No space left on device\r\n");
+	EXPECT_TRUE(is_failure_line(got.err, "conector.txt"));
 	EXPECT_EQ(got.out, locked);
 	EXPECT_TRUE(fs::is_symlink(connector()));
 }
 
-struct console_case {
-	console_kind console;
-	const char *err;
-};
+TEST_F(Run, FileSizeLimitIsALostReplyNotADeath)
+{
+	if (!console_supported(console_kind::no_file_room))
+		GTEST_SKIP() << "Windows has no file-size limit; a refused write is an error there";
+	const run_result got = judge("8 9", console_kind::no_file_room);
+	EXPECT_EQ(got.status, 2);
+	EXPECT_TRUE(is_failure_line(got.err, "conector.txt"));
+	EXPECT_EQ(got.out, pair);
+	EXPECT_EQ(reply(), "");
+	EXPECT_EQ(files_left(), std::vector<std::string>{"conector.txt"});
+}
 
-class LostConsole : public Run, public testing::WithParamInterface<console_case> {};
+class LostConsole : public Run, public testing::WithParamInterface<console_kind> {};
 
 TEST_P(LostConsole, ReplyIsStillWrittenInFull)
 {
-	if (!console_supported(GetParam().console))
-		GTEST_SKIP() << "Windows has no /dev/full and starts no program with stdout closed";
-	const run_result got = judge("8 9", GetParam().console);
+	if (!console_supported(GetParam()))
+		GTEST_SKIP() << "Windows has no /dev/full, starts no program with stdout closed, "
+				"and reports a broken pipe as a failed write already";
+	const run_result got = judge("8 9", GetParam());
 	EXPECT_EQ(got.status, 3);
-	EXPECT_EQ(got.err, GetParam().err);
+	EXPECT_TRUE(is_failure_line(got.err, "stdout"));
 	EXPECT_EQ(reply(), "8 9 \r\n8 9 \r\n1 \r\n1 \r\n0");
 	EXPECT_EQ(files_left(), std::vector<std::string>{"conector.txt"});
 }
 
-const console_case console_cases[] = {
-	console_case{console_kind::full, "memoria: stdout: No space left on device\r\n"},
-	console_case{console_kind::closed, "memoria: stdout: Bad file descriptor\r\n"},
-};
-INSTANTIATE_TEST_SUITE_P(Console, LostConsole, testing::ValuesIn(console_cases));
+INSTANTIATE_TEST_SUITE_P(Console, LostConsole,
+			 testing::Values(console_kind::full, console_kind::closed,
+					 console_kind::broken_pipe));
 
 } // namespace

@@ -9,6 +9,8 @@
 #include <io.h>
 #include <process.h>
 #else
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -28,7 +30,8 @@ std::string read_bytes(const fs::path &file)
 void write_bytes(const fs::path &file, const std::string &bytes)
 {
 	std::ofstream out(file, std::ios::binary | std::ios::trunc);
-	out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+	if (!bytes.empty())
+		out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 	ASSERT_TRUE(out.good()) << file;
 }
 
@@ -107,10 +110,55 @@ int spawn_and_wait(const std::string &work, const std::string &in, const std::st
 	return static_cast<int>(status);
 }
 #else
-// Only async-signal-safe calls between fork and exec.
-[[noreturn]] void exec_child(const char *work, const char *in, const char *out, const char *err,
-			     console_kind console, char *const argv[])
+// The pipes of a run whose console is one: stdout, then stderr, each a read
+// and a write end, or -1.
+struct console_pipes {
+	int out[2] = {-1, -1};
+	int err[2] = {-1, -1};
+};
+
+bool redirect(int fd, int target)
 {
+	return fd >= 0 && dup2(fd, target) >= 0 && close(fd) == 0;
+}
+
+bool open_onto(const char *name, int target)
+{
+	return redirect(open(name, O_WRONLY | O_CREAT | O_TRUNC, 0644), target);
+}
+
+// stdout and stderr as the console kind has them.
+bool set_console(const char *out, const char *err, console_kind console, console_pipes &pipes)
+{
+	if (console == console_kind::no_file_room) {
+		const rlimit none{0, 0};
+		close(pipes.out[0]);
+		close(pipes.err[0]);
+		return redirect(pipes.out[1], STDOUT_FILENO) &&
+		       redirect(pipes.err[1], STDERR_FILENO) && setrlimit(RLIMIT_FSIZE, &none) == 0;
+	}
+	if (!open_onto(err, STDERR_FILENO))
+		return false;
+	switch (console) {
+	case console_kind::closed:
+		return close(STDOUT_FILENO) == 0;
+	case console_kind::broken_pipe:
+		return redirect(pipes.out[1], STDOUT_FILENO);
+	case console_kind::full:
+		return open_onto("/dev/full", STDOUT_FILENO);
+	default:
+		return open_onto(out, STDOUT_FILENO);
+	}
+}
+
+// Only async-signal-safe calls between fork and exec. The signals that a
+// failed write raises are put back to their default, whatever the test
+// runner left, so that a program that does not handle them dies of them.
+[[noreturn]] void exec_child(const char *work, const char *in, const char *out, const char *err,
+			     console_kind console, console_pipes &pipes, char *const argv[])
+{
+	(void)signal(SIGPIPE, SIG_DFL);
+	(void)signal(SIGXFSZ, SIG_DFL);
 	if (chdir(work) != 0)
 		_exit(125);
 	if (*in != '\0') {
@@ -118,32 +166,54 @@ int spawn_and_wait(const std::string &work, const std::string &in, const std::st
 		if (in_fd < 0 || dup2(in_fd, STDIN_FILENO) < 0 || close(in_fd) != 0)
 			_exit(125);
 	}
-	const int err_fd = open(err, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-	if (err_fd < 0 || dup2(err_fd, STDERR_FILENO) < 0 || close(err_fd) != 0)
+	if (!set_console(out, err, console, pipes))
 		_exit(125);
-	if (console == console_kind::closed) {
-		close(STDOUT_FILENO);
-	} else {
-		const char *target = console == console_kind::full ? "/dev/full" : out;
-		const int out_fd = open(target, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-		if (out_fd < 0 || dup2(out_fd, STDOUT_FILENO) < 0 || close(out_fd) != 0)
-			_exit(125);
-	}
 	execv(argv[0], argv);
 	_exit(126);
+}
+
+// Copies what the program wrote into a pipe to the file that a run of
+// another console kind would have left.
+void drain(int fd, const std::string &file)
+{
+	std::string bytes;
+	char block[256];
+	for (ssize_t got = 0; (got = read(fd, block, sizeof block)) > 0;)
+		bytes.append(block, static_cast<std::size_t>(got));
+	close(fd);
+	write_bytes(file, bytes);
 }
 
 int spawn_and_wait(const std::string &work, const std::string &in, const std::string &out,
 		   const std::string &err, console_kind console, char *const argv[])
 {
+	console_pipes pipes;
+	const bool out_pipe =
+		console == console_kind::broken_pipe || console == console_kind::no_file_room;
+	if ((out_pipe && pipe(pipes.out) != 0) ||
+	    (console == console_kind::no_file_room && pipe(pipes.err) != 0))
+		return -1;
+	// No reader, before the program starts: its first write finds the pipe
+	// broken.
+	if (console == console_kind::broken_pipe)
+		close(pipes.out[0]);
 	const pid_t pid = fork();
 	if (pid < 0)
 		return -1;
 	if (pid == 0)
-		exec_child(work.c_str(), in.c_str(), out.c_str(), err.c_str(), console, argv);
+		exec_child(work.c_str(), in.c_str(), out.c_str(), err.c_str(), console, pipes,
+			   argv);
+	for (int *ends : {pipes.out, pipes.err}) {
+		if (ends[1] >= 0)
+			close(ends[1]);
+	}
 	int wstatus = 0;
 	if (waitpid(pid, &wstatus, 0) != pid)
 		return -1;
+	if (console == console_kind::no_file_room) {
+		drain(pipes.out[0], out);
+		drain(pipes.err[0], err);
+	}
 	return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
 }
 #endif

@@ -8,9 +8,13 @@
 #include <vector>
 
 enum class console_kind {
-	file,   // stdout goes to a file that the test reads back
-	full,   // stdout is /dev/full: every write fails
-	closed, // stdout is not open at all
+	file,        // stdout goes to a file that the test reads back
+	full,        // stdout is /dev/full: every write fails
+	closed,      // stdout is not open at all
+	broken_pipe, // stdout is a pipe whose reader has gone
+	// stdout and stderr are pipes, and the program may not write a byte to
+	// any file (a file-size limit of zero)
+	no_file_room,
 };
 
 // Whether this platform can give the program such a stdout.
