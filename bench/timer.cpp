@@ -82,14 +82,15 @@ int main(int argc, char **argv)
 				}
 				timings[p].peak_kib = std::max(timings[p].peak_kib, peak);
 			}
-			timings[p].per_run_ns.push_back(static_cast<double>(now_ns() - start) / runs);
+			timings[p].per_run_ns.push_back(static_cast<double>(now_ns() - start) /
+							runs);
 		}
 	}
 	for (std::size_t p = 0; p < timings.size(); ++p) {
 		std::vector<double> &t = timings[p].per_run_ns;
 		std::sort(t.begin(), t.end());
 		std::printf("%s %.0f %.0f %.0f %ld\n", argv[4 + p], t[t.size() / 2], t.front(),
-		            t.back(), timings[p].peak_kib);
+			    t.back(), timings[p].peak_kib);
 	}
 	return 0;
 }

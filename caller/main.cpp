@@ -1,11 +1,14 @@
 // jogar: a whole game in the terminal, every move judged by memoria through
 // the connector file, as a game front end would do it.
 //
-// usage: jogar [--dir FOLDER] [--memoria PROGRAM]
-// Moves are read from stdin, two card positions a line. Exit status: 0 when
+// usage: jogar [--dir FOLDER] [--memoria PROGRAM] [--seed N]
+// The cards are dealt to the sixteen places in a random order (the same one
+// for the same seed); moves are read from stdin, two places a line, and each
+// is sent to memoria as the board positions of those cards. Exit status: 0 when
 // all pairs are found, 1 when memoria cannot be started, fails or gives a
 // malformed reply, 2 for bad usage or when stdin ends before the game does.
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -21,14 +24,30 @@ namespace {
 struct options {
 	fs::path dir;
 	fs::path memoria;
+	std::uint64_t seed = 0;
+	bool seeded = false;
 };
+
+// A whole decimal number, as --seed takes it.
+bool parse_seed(const std::string &text, std::uint64_t &seed)
+{
+	if (text.empty() || text.size() > 19 ||
+	    text.find_first_not_of("0123456789") != std::string::npos)
+		return false;
+	seed = std::stoull(text);
+	return true;
+}
 
 bool parse_options(int argc, char **argv, options &o)
 {
 	for (int i = 1; i < argc; ++i) {
 		const std::string arg = argv[i];
-		if ((arg == "--dir" || arg == "--memoria") && i + 1 < argc)
+		if (i + 1 >= argc)
+			return false;
+		if (arg == "--dir" || arg == "--memoria")
 			(arg == "--dir" ? o.dir : o.memoria) = argv[++i];
+		else if (arg == "--seed" && parse_seed(argv[++i], o.seed))
+			o.seeded = true;
 		else
 			return false;
 	}
@@ -77,9 +96,10 @@ bool ask_move(const game &g, int &first, int &second)
 	}
 }
 
-int play(const std::string &program)
+int play(const std::string &program, const std::string &dir, std::uint64_t seed)
 {
 	game g;
+	g.deal = deal_cards(seed);
 	std::cout << legend << draw_board(g, -1, -1);
 	while (g.pairs_found < pair_count) {
 		int first = -1;
@@ -91,7 +111,9 @@ int play(const std::string &program)
 		}
 		std::string message;
 		std::string failure;
-		const int verdict = judge_move(program, first, second, message, failure);
+		const int verdict =
+			judge_move(program, dir, g.deal[static_cast<std::size_t>(first)],
+				   g.deal[static_cast<std::size_t>(second)], message, failure);
 		if (verdict < 0) {
 			std::cerr << "jogar: " << failure << "\n";
 			return 1;
@@ -116,7 +138,7 @@ int main(int argc, char **argv)
 {
 	options o;
 	if (!parse_options(argc, argv, o)) {
-		std::cerr << "usage: jogar [--dir FOLDER] [--memoria PROGRAM]\n";
+		std::cerr << "usage: jogar [--dir FOLDER] [--memoria PROGRAM] [--seed N]\n";
 		return 2;
 	}
 	const fs::path program =
@@ -124,16 +146,13 @@ int main(int argc, char **argv)
 	const bool own_dir = o.dir.empty();
 	const fs::path dir = own_dir ? make_game_dir() : fs::absolute(o.dir);
 	std::error_code error;
-	if (dir.empty() || (fs::create_directories(dir, error), error) ||
-	    (fs::current_path(dir, error), error)) {
+	if (dir.empty() || (fs::create_directories(dir, error), error)) {
 		std::cerr << "jogar: cannot work in " << dir << ": " << error.message() << "\n";
 		return 2;
 	}
 	std::cout << "Playing in " << dir.string() << " with " << program.string() << "\n";
-	const int status = play(program.string());
-	if (own_dir) {
-		fs::current_path(fs::temp_directory_path(), error);
+	const int status = play(program.string(), dir.string(), o.seeded ? o.seed : random_seed());
+	if (own_dir)
 		fs::remove_all(dir, error);
-	}
 	return status;
 }

@@ -14,10 +14,11 @@ if(WIN32)
     install(FILES ${PROJECT_BINARY_DIR}/doc/${name} DESTINATION doc)
   endforeach()
 else()
-  install(TARGETS memoria jogar RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS memoria jogar jogar-web RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${JOGAR_WEB_PAGE} DESTINATION ${CMAKE_INSTALL_DATADIR}/memoria/web)
   install(FILES man/memoria.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES man/jogar.6 DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
-  install(FILES README.md docs/protocol.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES man/jogar.6 man/jogar-web.6 DESTINATION ${CMAKE_INSTALL_MANDIR}/man6)
+  install(FILES README.md docs/protocol.md docs/web.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
 
 set(CPACK_PACKAGE_NAME memoria)
@@ -29,7 +30,8 @@ set(CPACK_PACKAGE_DESCRIPTION "memoria judges one move of a pair-matching card g
 fixed board of sixteen cards. A game front end writes two board positions into \
 conector.txt and starts memoria, which prints a short Portuguese message and the \
 verdict and leaves a five-line reply record in the file. The package also holds \
-jogar, a terminal game that plays through memoria as any front end would.")
+jogar, a terminal game, and jogar-web, a browser game with its page, both \
+playing through memoria as any front end would.")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_OUTPUT_FILE_PREFIX ${PROJECT_BINARY_DIR}/packages)
 if(WIN32)
@@ -42,8 +44,8 @@ else()
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
   set(CPACK_DEBIAN_PACKAGE_SECTION games)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-  # The programs are static: nothing to depend on.
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "")
+  # memoria and jogar are static; jogar-web links Debian's cpp-httplib, which
+  # comes as a shared library only, so the package depends on what it needs.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 endif()
 include(CPack)

@@ -2,6 +2,8 @@
 // replies, and whole games played from a script against the built memoria.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -71,6 +73,24 @@ TEST(Caller, ReadsOnlyAReplyThatEchoesTheMove)
 		EXPECT_EQ(verdict_of_reply(reply, 2, 3), -1) << reply;
 }
 
+TEST(Caller, DealsEveryCardOnceTheSameForASeed)
+{
+	const card_deal deal = deal_cards(7);
+	std::array<int, card_count> seen{};
+	for (const int position : deal)
+		++seen[static_cast<std::size_t>(position)];
+	std::array<int, card_count> once{};
+	once.fill(1);
+	EXPECT_EQ(seen, once);
+	EXPECT_EQ(deal_cards(7), deal);
+	// Pinned, so that a seed deals alike on every platform and in every release.
+	EXPECT_EQ(deal, (card_deal{14, 6, 4, 2, 5, 11, 13, 1, 3, 12, 15, 10, 8, 0, 9, 7}));
+	int moved = 0;
+	for (std::uint64_t seed = 0; seed < 64; ++seed)
+		moved += deal_cards(seed) != deal_cards(seed + 1);
+	EXPECT_EQ(moved, 64);
+}
+
 TEST(Caller, ShowsTheJudgesMessagesInUtf8)
 {
 	EXPECT_EQ(utf8_from_cp1252("n\xE3o s\xE3o iguais "), "n\xC3\xA3o s\xC3\xA3o iguais ");
@@ -78,11 +98,6 @@ TEST(Caller, ShowsTheJudgesMessagesInUtf8)
 		  "Algum desses valores j\xC3\xA1 foi achado");
 	EXPECT_EQ(utf8_from_cp1252("\x80\x81\x9F\xFF"), "\xE2\x82\xAC\xEF\xBF\xBD\xC5\xB8\xC3\xBF");
 }
-
-const std::string final_board = "   1    1    2    2 \n"
-				"   3    3    4    4 \n"
-				"   5    5    6    6 \n"
-				"   7    7    8    8 \n";
 
 TEST(Caller, DrawsFacesDownUpAndFound)
 {
@@ -108,18 +123,36 @@ protected:
 		std::error_code ignored;
 		fs::remove_all(root, ignored);
 	}
+	// Scripted games deal by a fixed seed; the script names places.
+	static constexpr std::uint64_t seed = 20261209;
 	run_result play(const std::string &script, std::vector<std::string> args = {})
 	{
 		write_bytes(root / "script", script);
-		args.insert(args.begin(), {"--dir", (root / "game").string()});
+		args.insert(args.begin(),
+			    {"--dir", (root / "game").string(), "--seed", std::to_string(seed)});
 		return run_program(JOGAR_PROGRAM, root, root / "scratch", console_kind::file, args,
 				   root / "script");
+	}
+	// The place where the deal put the card of a board position.
+	static int place_of(int position)
+	{
+		const card_deal deal = deal_cards(seed);
+		for (int place = 0; place < card_count; ++place) {
+			if (deal[static_cast<std::size_t>(place)] == position)
+				return place;
+		}
+		return -1;
+	}
+	static std::string move(int first_position, int second_position)
+	{
+		return std::to_string(place_of(first_position)) + " " +
+		       std::to_string(place_of(second_position)) + "\n";
 	}
 	static std::string all_pairs_from(int pair)
 	{
 		std::string moves;
 		for (int p = pair; p < 8; ++p)
-			moves += std::to_string(2 * p) + " " + std::to_string(2 * p + 1) + "\n";
+			moves += move(2 * p, 2 * p + 1);
 		return moves;
 	}
 	static int count(const std::string &text, const std::string &part)
@@ -135,20 +168,30 @@ protected:
 
 TEST_F(Game, FullGameFromAScript)
 {
-	const run_result got = play("0 2\n" + all_pairs_from(0));
+	const run_result got = play(move(0, 2) + all_pairs_from(0));
 	EXPECT_EQ(got.status, 0) << got.err;
 	EXPECT_EQ(got.err, "");
-	const std::string ending = final_board + "All 8 pairs found in 9 moves.\n";
+	game dealt;
+	dealt.deal = deal_cards(seed);
+	dealt.found.fill(true);
+	const std::string ending = draw_board(dealt, -1, -1) + "All 8 pairs found in 9 moves.\n";
 	ASSERT_GE(got.out.size(), ending.size());
 	EXPECT_EQ(got.out.substr(got.out.size() - ending.size()), ending);
 	EXPECT_EQ(count(got.out, "memoria: deu certo\n"), 8);
 	EXPECT_EQ(count(got.out, "memoria: n\xC3\xA3o s\xC3\xA3o iguais \n"), 1);
+	// The judge saw board positions, not the places the player typed.
 	EXPECT_EQ(read_bytes(root / "game" / "conector.txt"), "14 15 \r\n14 15 \r\n1 \r\n1 \r\n0");
 }
 
 TEST_F(Game, RefusedEntriesAreNeverSent)
 {
-	const run_result got = play("hello\n0 16\n5 5\n0 1\n1 2\n2 1\n" + all_pairs_from(1));
+	const std::string pair0 = move(0, 1);
+	const std::string again =
+		std::to_string(place_of(1)) + " " + std::to_string(place_of(2)) + "\n";
+	const std::string reversed =
+		std::to_string(place_of(2)) + " " + std::to_string(place_of(0)) + "\n";
+	const run_result got =
+		play("hello\n0 16\n5 5\n" + pair0 + again + reversed + all_pairs_from(1));
 	EXPECT_EQ(got.status, 0) << got.err;
 	EXPECT_EQ(count(got.out, "refused: "), 5);
 	EXPECT_NE(got.out.find("All 8 pairs found in 8 moves.\n"), std::string::npos);
@@ -156,7 +199,7 @@ TEST_F(Game, RefusedEntriesAreNeverSent)
 
 TEST_F(Game, InputEndingEarlyEndsTheGame)
 {
-	const run_result got = play("0 1\n2 3\n");
+	const run_result got = play(move(0, 1) + move(2, 3));
 	EXPECT_EQ(got.status, 2);
 	EXPECT_EQ(got.err, "jogar: input ended before the game did\n");
 }
@@ -177,7 +220,7 @@ TEST_F(Game, FailingOrSilentJudgeIsReported)
 	EXPECT_EQ(failing.status, 1);
 	EXPECT_EQ(failing.err, "jogar: memoria failed with exit status 1\n");
 	// A judge that leaves the request in place gives no reply record.
-	const run_result silent = play("0 1\n", {"--memoria", "/bin/true"});
+	const run_result silent = play(move(0, 1), {"--memoria", "/bin/true"});
 	EXPECT_EQ(silent.status, 1);
 	EXPECT_EQ(silent.err, "jogar: memoria gave a malformed reply to the move 0 1\n");
 }

@@ -1,0 +1,243 @@
+// jogar-web: the pair-matching game in a browser. It serves the page and a
+// JSON API, deals each game's cards in an order only it knows, and has every
+// move judged by memoria through the connector file of the game's own folder,
+// as any front end would.
+//
+// usage: jogar-web [--host ADDRESS] [--port N] [--memoria PROGRAM]
+//                  [--max-games N] [--page FOLDER]
+// When it is ready it prints its address, http://HOST:PORT/, on stdout. It
+// ends on SIGINT or SIGTERM, removing every game's folder.
+#include <httplib.h>
+#include <pthread.h>
+#include <signal.h>
+#include <stdlib.h>
+
+#include <condition_variable>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "games.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct options {
+	std::string host = "127.0.0.1";
+	int port = 8080;
+	fs::path memoria;
+	fs::path page;
+	long max_games = 1000;
+};
+
+bool parse_number(const std::string &text, long low, long high, long &value)
+{
+	if (text.empty() || text.size() > 9 ||
+	    text.find_first_not_of("0123456789") != std::string::npos)
+		return false;
+	value = std::stol(text);
+	return value >= low && value <= high;
+}
+
+bool parse_options(int argc, char **argv, options &o)
+{
+	for (int i = 1; i + 1 < argc; i += 2) {
+		const std::string arg = argv[i];
+		const std::string value = argv[i + 1];
+		long number = 0;
+		if (arg == "--host")
+			o.host = value == "localhost" ? "127.0.0.1" : value;
+		else if (arg == "--port" && parse_number(value, 0, 65535, number))
+			o.port = static_cast<int>(number);
+		else if (arg == "--memoria")
+			o.memoria = value;
+		else if (arg == "--page")
+			o.page = value;
+		else if (arg == "--max-games" && parse_number(value, 1, 1000000, number))
+			o.max_games = number;
+		else
+			return false;
+	}
+	return argc % 2 == 1;
+}
+
+fs::path own_folder(const char *argv0)
+{
+	std::error_code error;
+	fs::path self = fs::canonical("/proc/self/exe", error);
+	if (error)
+		self = fs::absolute(argv0);
+	return self.parent_path();
+}
+
+// The page's folder: beside the program in a build, under share/ once
+// installed.
+fs::path find_page(const fs::path &beside)
+{
+	for (const fs::path &dir : {beside / "page", beside / ".." / "share" / "memoria" / "web"}) {
+		if (fs::exists(dir / "index.html"))
+			return dir;
+	}
+	return {};
+}
+
+bool read_text(const fs::path &file, std::string &text)
+{
+	std::ifstream in(file, std::ios::binary);
+	text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+	return in.is_open() && !in.bad();
+}
+
+// The page's three files, read once at start-up: no request ever names a file.
+bool serve_page(httplib::Server &server, const fs::path &dir)
+{
+	const struct {
+		const char *route, *file, *type;
+	} files[] = {{"/", "index.html", "text/html; charset=utf-8"},
+		     {"/style.css", "style.css", "text/css; charset=utf-8"},
+		     {"/game.js", "game.js", "text/javascript; charset=utf-8"}};
+	for (const auto &f : files) {
+		auto text = std::make_shared<std::string>();
+		if (!read_text(dir / f.file, *text)) {
+			std::cerr << "jogar-web: cannot read " << (dir / f.file).string() << "\n";
+			return false;
+		}
+		const std::string type = f.type;
+		server.Get(f.route, [text, type](const httplib::Request &, httplib::Response &res) {
+			res.set_content(*text, type);
+		});
+	}
+	return true;
+}
+
+void send(httplib::Response &res, const api_reply &reply)
+{
+	res.status = reply.status;
+	res.set_content(reply.body, "application/json");
+}
+
+void serve_api(httplib::Server &server, game_store &store)
+{
+	const std::string game = "/api/games/([0-9a-f]{32})";
+	server.Post("/api/games", [&store](const httplib::Request &, httplib::Response &res) {
+		send(res, create_game(store));
+	});
+	server.Get(game, [&store](const httplib::Request &req, httplib::Response &res) {
+		send(res, show_game(store, req.matches[1]));
+	});
+	server.Post(game + "/flip", [&store](const httplib::Request &req, httplib::Response &res) {
+		send(res, flip_card(store, req.matches[1], req.body));
+	});
+	server.Post(game + "/moves", [&store](const httplib::Request &req, httplib::Response &res) {
+		send(res, make_move(store, req.matches[1], req.body));
+	});
+	// Whatever the library answers by itself (an unknown route, a body too
+	// large) gets a JSON body too.
+	server.set_error_handler([](const httplib::Request &, httplib::Response &res) {
+		if (!res.body.empty())
+			return;
+		const char *what = res.status == 404   ? "not found"
+				   : res.status == 413 ? "the body is over 1 KiB"
+						       : "bad request";
+		res.set_content(error_body(what), "application/json");
+	});
+	server.set_payload_max_length(1024);
+	server.set_keep_alive_max_count(1000);
+	server.set_keep_alive_timeout(2);
+	// Small answers go out at once, not after a delayed acknowledgement.
+	server.set_tcp_nodelay(true);
+	// Each kept-alive connection holds a worker, so there are enough for
+	// many players at once.
+	server.new_task_queue = [] { return new httplib::ThreadPool(64); };
+}
+
+// Tells the idle-game reaper to end.
+struct stopper {
+	std::mutex lock;
+	std::condition_variable idle;
+	bool done = false;
+};
+
+void reap_idle_games(game_store &store, stopper &s)
+{
+	std::unique_lock<std::mutex> hold(s.lock);
+	while (!s.idle.wait_for(hold, std::chrono::minutes(1), [&s] { return s.done; })) {
+		hold.unlock();
+		end_idle_games(store);
+		hold.lock();
+	}
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+	options o;
+	if (!parse_options(argc, argv, o)) {
+		std::cerr << "usage: jogar-web [--host ADDRESS] [--port N] [--memoria PROGRAM] "
+			     "[--max-games N] [--page FOLDER]\n";
+		return 2;
+	}
+	const fs::path beside = own_folder(argv[0]);
+	game_store store;
+	store.memoria = (o.memoria.empty() ? beside / "memoria" : fs::absolute(o.memoria)).string();
+	store.max_games = static_cast<std::size_t>(o.max_games);
+	const fs::path page = o.page.empty() ? find_page(beside) : o.page;
+
+	std::string root_template = (fs::temp_directory_path() / "jogar-web-XXXXXX").string();
+	if (mkdtemp(root_template.data()) == nullptr) {
+		std::perror("jogar-web: cannot make a folder for the games");
+		return 1;
+	}
+	store.root = root_template;
+
+	sigset_t stop_signals;
+	sigemptyset(&stop_signals);
+	sigaddset(&stop_signals, SIGINT);
+	sigaddset(&stop_signals, SIGTERM);
+	sigaddset(&stop_signals, SIGUSR1); // from main: the server has stopped by itself
+	pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+	(void)signal(SIGPIPE, SIG_IGN); // a player gone mid-answer is no reason to die
+
+	httplib::Server server;
+	int status = 1;
+	if (serve_page(server, page)) {
+		serve_api(server, store);
+		const int port = o.port == 0 ? server.bind_to_any_port(o.host)
+					     : (server.bind_to_port(o.host, o.port) ? o.port : -1);
+		if (port < 0) {
+			std::cerr << "jogar-web: cannot listen on " << o.host << " port " << o.port
+				  << "\n";
+		} else {
+			stopper s;
+			// Every thread blocks the stop signals; this one waits for them.
+			std::thread signals([&server, &stop_signals] {
+				int got = 0;
+				sigwait(&stop_signals, &got);
+				server.stop();
+			});
+			std::thread reaper([&store, &s] { reap_idle_games(store, s); });
+			std::cout << "http://" << o.host << ":" << port << "/" << std::endl;
+			status = server.listen_after_bind() ? 0 : 1;
+			// Whether a signal or a failure ended it, the two helpers go.
+			pthread_kill(signals.native_handle(), SIGUSR1);
+			signals.join();
+			{
+				const std::lock_guard<std::mutex> hold(s.lock);
+				s.done = true;
+			}
+			s.idle.notify_all();
+			reaper.join();
+		}
+	}
+	end_all_games(store);
+	std::error_code ignored;
+	fs::remove_all(store.root, ignored);
+	return status;
+}
