@@ -2,8 +2,9 @@
 #
 # musl: linked statically against musl (Debian's musl-tools), whose start-up
 # costs a small fraction of glibc's. The program's own code includes only C
-# headers, so g++ compiles it with -nostdinc++ and musl's specs file, and links
-# it with no C++ library at all. Only g++ reads specs files.
+# headers, so g++ compiles it with -nostdinc++ and the driver file that
+# musl-tools ships for gcc, and links it with no C++ library at all. Only the
+# GNU compiler driver reads that file.
 # system: the compiler's own C library (glibc on Debian).
 #
 # The libraries that the unit tests and fuzzers link are always built for the
@@ -19,7 +20,7 @@ set(musl_blocker "")
 if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux")
   set(musl_blocker "the target is ${CMAKE_SYSTEM_NAME}, not Linux")
 elseif(NOT CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-  set(musl_blocker "${CMAKE_CXX_COMPILER_ID} cannot read musl-gcc.specs; only g++ can")
+  set(musl_blocker "${CMAKE_CXX_COMPILER_ID} cannot use musl's gcc driver file; only g++ can")
 elseif(MEMORIA_SANITIZE OR MEMORIA_FUZZ)
   set(musl_blocker "the sanitizer runtimes need the system C library")
 elseif(NOT MEMORIA_STATIC)
