@@ -12,7 +12,7 @@
 set(MEMORIA_LIBC "" CACHE STRING "C library of the memoria executable: musl or system (empty: musl where it can be used)")
 set_property(CACHE MEMORIA_LIBC PROPERTY STRINGS "" musl system)
 
-find_file(MEMORIA_MUSL_SPECS musl-gcc.specs
+find_file(MEMORIA_MUSL_DRIVER_FILE musl-gcc.specs
   PATHS /usr/lib/x86_64-linux-musl /usr/lib/musl/lib /usr/local/musl/lib
   NO_DEFAULT_PATH)
 
@@ -25,8 +25,8 @@ elseif(MEMORIA_SANITIZE OR MEMORIA_FUZZ)
   set(musl_blocker "the sanitizer runtimes need the system C library")
 elseif(NOT MEMORIA_STATIC)
   set(musl_blocker "musl is linked statically, and MEMORIA_STATIC is OFF")
-elseif(NOT MEMORIA_MUSL_SPECS)
-  set(musl_blocker "musl-gcc.specs was not found: install the package musl-tools")
+elseif(NOT MEMORIA_MUSL_DRIVER_FILE)
+  set(musl_blocker "musl's gcc driver file was not found: install the package musl-tools")
 endif()
 
 if(MEMORIA_LIBC STREQUAL "musl")
@@ -44,7 +44,7 @@ elseif(MEMORIA_LIBC STREQUAL "")
     set(memoria_libc_why "${musl_blocker}")
   else()
     set(memoria_libc musl)
-    set(memoria_libc_why "found ${MEMORIA_MUSL_SPECS}")
+    set(memoria_libc_why "found ${MEMORIA_MUSL_DRIVER_FILE}")
   endif()
 else()
   message(FATAL_ERROR "MEMORIA_LIBC is musl or system, not '${MEMORIA_LIBC}'")
