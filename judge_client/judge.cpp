@@ -111,11 +111,30 @@ std::string read_all(int fd)
 	return text;
 }
 
+// Starts program with its stdout on fd, the working directory already set.
+// The child takes descriptor 1 from ours, so it is put in place for the
+// spawn and restored after; restoring a descriptor just duplicated cannot
+// fail. Returns the child's handle, or -1 with errno set.
+intptr_t spawn_with_stdout(const std::string &program, int fd)
+{
+	const int saved = _dup(1);
+	if (saved == -1)
+		return -1;
+	intptr_t child = -1;
+	if (_dup2(fd, 1) == 0)
+		child = _spawnl(_P_NOWAIT, program.c_str(), program.c_str(), nullptr);
+	const int error = errno;
+	(void)_dup2(saved, 1);
+	_close(saved);
+	errno = error;
+	return child;
+}
+
 } // namespace
 
-// The child takes descriptors 1 and 2 and the working directory from ours:
-// the pipe and the folder are put in place for the spawn. stderr is not
-// kept apart on Windows.
+// Windows has no spawn into another folder: ours is changed for the spawn,
+// and a folder that cannot be entered fails the run, since memoria started
+// anywhere else would judge another file. stderr is not kept apart.
 bool run_program(const std::string &program, const std::string &dir, program_run &run,
 		 std::string &failure)
 {
@@ -125,19 +144,17 @@ bool run_program(const std::string &program, const std::string &dir, program_run
 		return false;
 	}
 	const std::filesystem::path here = std::filesystem::current_path();
-	std::error_code ignored;
-	std::filesystem::current_path(dir, ignored);
-	const int saved = _dup(1);
-	_dup2(fds[1], 1);
-	const intptr_t child = _spawnl(_P_NOWAIT, program.c_str(), program.c_str(), nullptr);
+	std::error_code entered;
+	std::filesystem::current_path(dir, entered);
+	const intptr_t child = entered ? -1 : spawn_with_stdout(program, fds[1]);
 	const int spawn_error = errno;
-	_dup2(saved, 1);
-	_close(saved);
 	_close(fds[1]);
+	std::error_code ignored;
 	std::filesystem::current_path(here, ignored);
 	if (child == -1) {
 		_close(fds[0]);
-		failure = reason(("cannot start " + program).c_str(), spawn_error);
+		failure = entered ? "cannot enter " + dir + ": " + entered.message()
+				  : reason(("cannot start " + program).c_str(), spawn_error);
 		return false;
 	}
 	run.console = read_all(fds[0]);
@@ -191,27 +208,44 @@ int wait_for(pid_t pid, int &wstatus)
 	return 0;
 }
 
+// Starts program in dir with its stdout and stderr on out and err. Every step
+// of the set-up is checked: a child started in another folder would judge
+// another game's file. Returns 0 or an errno value.
+int spawn_in(const std::string &program, const std::string &dir, int out, int err, pid_t &pid)
+{
+	posix_spawn_file_actions_t actions;
+	int error = posix_spawn_file_actions_init(&actions);
+	if (error != 0)
+		return error;
+	error = posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+	if (error == 0)
+		error = posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
+	if (error == 0)
+		error = posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+	std::string name = program;
+	char *const argv[] = {name.data(), nullptr};
+	if (error == 0)
+		error = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+	posix_spawn_file_actions_destroy(&actions);
+	return error;
+}
+
 } // namespace
 
 bool run_program(const std::string &program, const std::string &dir, program_run &run,
 		 std::string &failure)
 {
-	int out[2];
-	int err[2];
+	int out[2] = {-1, -1};
+	int err[2] = {-1, -1};
 	if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
 		failure = reason("pipe", errno);
+		for (const int fd : {out[0], out[1], err[0], err[1]})
+			if (fd >= 0)
+				close(fd);
 		return false;
 	}
-	posix_spawn_file_actions_t actions;
-	posix_spawn_file_actions_init(&actions);
-	posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-	posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-	posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
-	std::string name = program;
-	char *const argv[] = {name.data(), nullptr};
 	pid_t pid = 0;
-	const int error = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
-	posix_spawn_file_actions_destroy(&actions);
+	const int error = spawn_in(program, dir, out[1], err[1], pid);
 	close(out[1]);
 	close(err[1]);
 	if (error == 0)

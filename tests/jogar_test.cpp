@@ -99,6 +99,16 @@ TEST(Caller, ShowsTheJudgesMessagesInUtf8)
 	EXPECT_EQ(utf8_from_cp1252("\x80\x81\x9F\xFF"), "\xE2\x82\xAC\xEF\xBF\xBD\xC5\xB8\xC3\xBF");
 }
 
+// Started anywhere else, the judge would read another game's connector file.
+TEST(Caller, NeverStartsTheJudgeOutsideTheGamesFolder)
+{
+	program_run run;
+	std::string failure;
+	EXPECT_FALSE(run_program(JOGAR_PROGRAM, "no-such-folder", run, failure));
+	EXPECT_EQ(run.status, -1);
+	EXPECT_NE(failure, "");
+}
+
 TEST(Caller, DrawsFacesDownUpAndFound)
 {
 	game g;
