@@ -131,6 +131,8 @@ void drop_finished(game_store &store)
 	for (auto at = store.games.begin(); at != store.games.end();) {
 		std::unique_lock<std::mutex> turn(at->second->turn, std::try_to_lock);
 		const bool finished = turn.owns_lock() && at->second->pairs_left == 0;
+		if (finished)
+			at->second->ended = true;
 		if (turn.owns_lock())
 			turn.unlock(); // before the game may go with its mutex
 		at = finished ? store.games.erase(at) : std::next(at);
@@ -183,6 +185,8 @@ api_reply show_game(game_store &store, const std::string &id)
 	if (!g)
 		return fail(404, "no such game");
 	const std::lock_guard<std::mutex> turn(g->turn);
+	if (g->ended) // ended while this request awaited its turn
+		return fail(404, "no such game");
 	json body = state_of(*g);
 	body["found"] = found_cards(*g);
 	return reply_json(200, body);
@@ -198,6 +202,8 @@ api_reply flip_card(game_store &store, const std::string &id, const std::string 
 	if (!wrong.empty())
 		return fail(400, wrong);
 	const std::lock_guard<std::mutex> turn(g->turn);
+	if (g->ended) // ended while this request awaited its turn
+		return fail(404, "no such game");
 	g->used = std::chrono::steady_clock::now();
 	const int value = card_value(g->deal[static_cast<std::size_t>(places[0])]);
 	return reply_json(200, {{"place", places[0]}, {"value", value}});
@@ -217,6 +223,8 @@ api_reply make_move(game_store &store, const std::string &id, const std::string 
 	if (first == second)
 		return fail(409, "the same place twice");
 	const std::lock_guard<std::mutex> turn(g->turn);
+	if (g->ended) // ended while this request awaited its turn
+		return fail(404, "no such game");
 	if (g->found[first] || g->found[second])
 		return fail(409, "a card already found");
 	g->used = std::chrono::steady_clock::now();
@@ -257,6 +265,7 @@ void end_idle_games(game_store &store)
 			remove_folder(g.dir);
 			--store.open_games;
 		}
+		g.ended = true;
 		turn.unlock();
 		at = store.games.erase(at);
 	}
@@ -273,6 +282,7 @@ void end_all_games(game_store &store)
 	// A move still being judged ends first.
 	for (auto &entry : ending) {
 		const std::lock_guard<std::mutex> turn(entry.second->turn);
+		entry.second->ended = true;
 		remove_folder(entry.second->dir);
 	}
 }

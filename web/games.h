@@ -22,7 +22,10 @@ struct web_game {
 	int moves = 0;
 	int pairs_left = pair_count;
 	std::chrono::steady_clock::time_point used;
-	std::mutex turn; // one move at a time: memoria runs alone in its folder
+	bool ended = false; // taken from the store, its folder gone
+	// Guards the game's state. One move at a time: memoria runs alone in
+	// its folder.
+	std::mutex turn;
 };
 
 // What a request gives back: an HTTP status and a JSON body.
