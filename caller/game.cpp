@@ -34,23 +34,26 @@ bool only_blanks_from(const std::string &line, std::size_t pos)
 
 } // namespace
 
-std::string check_entry(const game &g, const std::string &line, int &first, int &second)
+bool check_entry(const game &g, const std::string &line, int &first, int &second, failure &refusal)
 {
+	refusal = {};
 	std::size_t pos = 0;
 	int a = 0;
 	int b = 0;
 	if (!read_number(line, pos, a) || !read_number(line, pos, b) ||
 	    !only_blanks_from(line, pos))
-		return "type two card positions, for example: 0 5";
-	if (a >= card_count || b >= card_count)
-		return "positions run from 0 to 15";
-	if (a == b)
-		return "pick two different cards";
-	if (g.found[static_cast<std::size_t>(a)] || g.found[static_cast<std::size_t>(b)])
-		return "that card has already been found";
+		refusal = {"type two card positions, for example: 0 5"};
+	else if (a >= card_count || b >= card_count)
+		refusal = {"positions run from 0 to 15"};
+	else if (a == b)
+		refusal = {"pick two different cards"};
+	else if (g.found[static_cast<std::size_t>(a)] || g.found[static_cast<std::size_t>(b)])
+		refusal = {"that card has already been found"};
+	if (!refusal.reason.empty())
+		return false;
 	first = a;
 	second = b;
-	return "";
+	return true;
 }
 
 std::string draw_board(const game &g, int up_first, int up_second)

@@ -7,7 +7,8 @@
 #include <array>
 #include <string>
 
-#include "judge.h"
+#include "deal.h"
+#include "failure.h"
 
 struct game {
 	card_deal deal = unshuffled_deal();
@@ -20,9 +21,9 @@ struct game {
 int value_at(const game &g, int place);
 
 // Reads a move typed by the player: two places 0 to 15, of two different
-// cards not yet found. Returns an empty string and sets the places when the
-// entry is good, or else a short reason to show before asking again.
-std::string check_entry(const game &g, const std::string &line, int &first, int &second);
+// cards not yet found. Sets the places when the entry is good, or else gives
+// a short reason to show before asking again.
+bool check_entry(const game &g, const std::string &line, int &first, int &second, failure &refusal);
 
 // The board as a 4 by 4 grid, one row a line: a card face down shows its
 // place in brackets, a found card its value, and the two cards of the

@@ -1,25 +1,27 @@
 // jogar: a whole game in the terminal, every move judged by memoria through
-// the connector file, as a game front end would do it.
-//
-// usage: jogar [--dir FOLDER] [--memoria PROGRAM] [--seed N]
-// The cards are dealt to the sixteen places in a random order (the same one
-// for the same seed); moves are read from stdin, two places a line, and each
-// is sent to memoria as the board positions of those cards. Exit status: 0 when
-// all pairs are found, 1 when memoria cannot be started, fails or gives a
-// malformed reply, 2 for bad usage or when stdin ends before the game does.
-#include <chrono>
+// the connector file, as a game front end would do it. The cards are dealt
+// to the sixteen places in a random order (the same one for the same seed);
+// moves are read from stdin, two places a line, and each is sent to memoria
+// as the board positions of those cards. jogar(6) is its manual.
 #include <cstdint>
 #include <filesystem>
 #include <iostream>
 #include <string>
 #include <system_error>
 
+#include "deal.h"
+#include "exchange.h"
+#include "files.h"
+#include "usage.h"
 #include "game.h"
-#include "judge.h"
+#include "text.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+const char usage[] = "usage: jogar [--dir FOLDER] [--memoria PROGRAM] [--seed N]\n"
+		     "       jogar --help | --version\n";
 
 struct options {
 	fs::path dir;
@@ -38,7 +40,7 @@ bool parse_seed(const std::string &text, std::uint64_t &seed)
 	return true;
 }
 
-bool parse_options(int argc, char **argv, options &o)
+bool parse_jogar_options(int argc, char **argv, options &o)
 {
 	for (int i = 1; i < argc; ++i) {
 		const std::string arg = argv[i];
@@ -54,32 +56,6 @@ bool parse_options(int argc, char **argv, options &o)
 	return true;
 }
 
-// memoria is looked for beside jogar itself.
-fs::path memoria_beside(const char *argv0)
-{
-	std::error_code error;
-	fs::path self = fs::canonical("/proc/self/exe", error);
-	if (error)
-		self = fs::absolute(argv0);
-#ifdef _WIN32
-	return self.parent_path() / "memoria.exe";
-#else
-	return self.parent_path() / "memoria";
-#endif
-}
-
-fs::path make_game_dir()
-{
-	const auto seed = std::chrono::steady_clock::now().time_since_epoch().count();
-	for (long n = 0; n < 1000; ++n) {
-		fs::path dir = fs::temp_directory_path() / ("jogar-" + std::to_string(seed + n));
-		std::error_code error;
-		if (fs::create_directory(dir, error))
-			return dir;
-	}
-	return {};
-}
-
 const char legend[] = "[n] face down at position n, (v) face up this move, v found\n";
 
 bool ask_move(const game &g, int &first, int &second)
@@ -89,14 +65,14 @@ bool ask_move(const game &g, int &first, int &second)
 		std::cout << "move " << g.moves + 1 << ", two positions: " << std::flush;
 		if (!std::getline(std::cin, line))
 			return false;
-		const std::string refusal = check_entry(g, line, first, second);
-		if (refusal.empty())
+		failure refusal;
+		if (check_entry(g, line, first, second, refusal))
 			return true;
-		std::cout << "refused: " << refusal << "\n";
+		std::cout << "refused: " << refusal.reason << "\n";
 	}
 }
 
-int play(const std::string &program, const std::string &dir, std::uint64_t seed)
+int play(const judge_setup &judge, const fs::path &dir, std::uint64_t seed)
 {
 	game g;
 	g.deal = deal_cards(seed);
@@ -109,19 +85,17 @@ int play(const std::string &program, const std::string &dir, std::uint64_t seed)
 			std::cerr << "jogar: input ended before the game did\n";
 			return 2;
 		}
-		std::string message;
-		std::string failure;
-		const int verdict =
-			judge_move(program, dir, g.deal[static_cast<std::size_t>(first)],
-				   g.deal[static_cast<std::size_t>(second)], message, failure);
-		if (verdict < 0) {
-			std::cerr << "jogar: " << failure << "\n";
+		judgement judged;
+		failure why;
+		if (!ask_memoria(judge, dir, g.deal[static_cast<std::size_t>(first)],
+				 g.deal[static_cast<std::size_t>(second)], judged, why)) {
+			std::cerr << "jogar: " << why.reason << "\n";
 			return 1;
 		}
 		++g.moves;
 		std::cout << draw_board(g, first, second)
-			  << "memoria: " << utf8_from_cp1252(message) << "\n";
-		if (verdict == 1) {
+			  << "memoria: " << utf8_from_cp1252(judged.message) << "\n";
+		if (judged.verdict == 1) {
 			g.found[static_cast<std::size_t>(first)] = true;
 			g.found[static_cast<std::size_t>(second)] = true;
 			++g.pairs_found;
@@ -132,27 +106,41 @@ int play(const std::string &program, const std::string &dir, std::uint64_t seed)
 	return 0;
 }
 
+// The folder to play in: the one named, made if need be, or a fresh one.
+bool game_folder(const options &o, fs::path &dir, failure &why)
+{
+	if (o.dir.empty())
+		return make_scratch_folder("jogar", dir, why);
+	dir = fs::absolute(o.dir);
+	std::error_code error;
+	fs::create_directories(dir, error);
+	if (error)
+		why = {"cannot work in " + dir.string() + ": " + error.message()};
+	return !error;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+	if (answered_help_or_version("jogar", usage, argc, argv))
+		return 0;
 	options o;
-	if (!parse_options(argc, argv, o)) {
-		std::cerr << "usage: jogar [--dir FOLDER] [--memoria PROGRAM] [--seed N]\n";
+	if (!parse_jogar_options(argc, argv, o))
+		return bad_usage(usage);
+	judge_setup judge;
+	judge.program = o.memoria.empty() ? installed_memoria(own_folder(argv[0]))
+					  : fs::absolute(o.memoria);
+	fs::path dir;
+	failure why;
+	if (!game_folder(o, dir, why)) {
+		std::cerr << "jogar: " << why.reason << "\n";
 		return 2;
 	}
-	const fs::path program =
-		o.memoria.empty() ? memoria_beside(argv[0]) : fs::absolute(o.memoria);
-	const bool own_dir = o.dir.empty();
-	const fs::path dir = own_dir ? make_game_dir() : fs::absolute(o.dir);
-	std::error_code error;
-	if (dir.empty() || (fs::create_directories(dir, error), error)) {
-		std::cerr << "jogar: cannot work in " << dir << ": " << error.message() << "\n";
-		return 2;
-	}
-	std::cout << "Playing in " << dir.string() << " with " << program.string() << "\n";
-	const int status = play(program.string(), dir.string(), o.seeded ? o.seed : random_seed());
-	if (own_dir)
-		fs::remove_all(dir, error);
+	std::cout << "Playing in " << dir.string() << " with " << judge.program.string() << "\n";
+	const int status = play(judge, dir, o.seeded ? o.seed : random_seed());
+	std::error_code ignored;
+	if (o.dir.empty())
+		fs::remove_all(dir, ignored);
 	return status;
 }

@@ -51,3 +51,6 @@ else()
 endif()
 message(STATUS "memoria is linked against the ${memoria_libc} C library (${memoria_libc_why})")
 set(MEMORIA_LIBC_USED ${memoria_libc} CACHE INTERNAL "The C library that the memoria executable is linked against")
+# How a source is compiled and the executable linked against musl: its
+# headers and start-up files, and none of the C++ library's.
+set(MEMORIA_MUSL_FLAGS -nostdinc++ -specs=${MEMORIA_MUSL_DRIVER_FILE})

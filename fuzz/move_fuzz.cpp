@@ -7,20 +7,22 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
+#include <filesystem>
 #include <string>
 
-#include "run.h"
+#include "files.h"
 #include "property.h"
+#include "run.h"
 #include "scanf_oracle.h"
 
 namespace {
 
-std::string slurp(const char *name)
+std::string contents_of(const char *name)
 {
-	std::ifstream in(name, std::ios::binary);
-	return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+	std::string bytes;
+	failure why;
+	require(read_file(name, bytes, why), "read a file back");
+	return bytes;
 }
 
 // Runs one move with stdout going to a file; returns what it wrote there.
@@ -34,7 +36,7 @@ std::string run_move(int &status)
 	status = run_connector();
 	require(std::fflush(stdout) == 0, "flush stdout");
 	require(dup2(saved, STDOUT_FILENO) >= 0 && close(saved) == 0, "restore stdout");
-	return slurp("console.out");
+	return contents_of("console.out");
 }
 
 std::string expected_reply(std::int32_t first, std::int32_t second, int verdict)
@@ -50,13 +52,12 @@ bool same_pair(std::int32_t first, std::int32_t second)
 	return on && first != second && first / 2 == second / 2;
 }
 
-char work_dir[] = "/tmp/memoria-fuzz-XXXXXX";
+std::filesystem::path work_dir;
 
 void remove_work_dir()
 {
-	(void)unlink("conector.txt");
-	(void)unlink("console.out");
-	(void)rmdir(work_dir);
+	std::error_code ignored;
+	std::filesystem::remove_all(work_dir, ignored);
 }
 
 } // namespace
@@ -65,19 +66,19 @@ void remove_work_dir()
 // the corpus directories as absolute paths.
 extern "C" int LLVMFuzzerInitialize(int * /*argc*/, char *** /*argv*/)
 {
-	require(mkdtemp(work_dir) != nullptr && chdir(work_dir) == 0, "working directory");
+	failure why;
+	require(make_scratch_folder("memoria-fuzz", work_dir, why) && chdir(work_dir.c_str()) == 0,
+		"working directory");
 	require(std::atexit(remove_work_dir) == 0, "atexit");
 	return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-	{
-		std::ofstream request("conector.txt", std::ios::binary | std::ios::trunc);
-		request.write(reinterpret_cast<const char *>(data),
-			      static_cast<std::streamsize>(size));
-		require(request.good(), "write the request");
-	}
+	failure why;
+	require(write_file("conector.txt", std::string(reinterpret_cast<const char *>(data), size),
+			   why),
+		"write the request");
 	int status = -1;
 	const std::string console = run_move(status);
 	require(status == 0, "exit status 0");
@@ -89,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 		"one message line");
 	const oracle_request want = oracle_read(data, size);
 	require((verdict == 1) == same_pair(want.first, want.second), "verdict 1 only for a pair");
-	require(slurp("conector.txt") == expected_reply(want.first, want.second, verdict),
+	require(contents_of("conector.txt") == expected_reply(want.first, want.second, verdict),
 		"five-line reply record");
 	return 0;
 }

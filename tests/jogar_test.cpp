@@ -8,8 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "exchange.h"
 #include "game.h"
-#include "spawn.h"
+#include "subprocess.h"
+#include "scratch.h"
+#include "text.h"
 
 namespace fs = std::filesystem;
 
@@ -28,9 +31,11 @@ TEST_P(EntryTable, RefusesWhatCannotBeSent)
 	g.found[6] = g.found[7] = true;
 	int first = -1;
 	int second = -1;
-	const std::string refusal = check_entry(g, GetParam().line, first, second);
-	EXPECT_EQ(refusal, GetParam().refusal) << GetParam().line;
-	if (refusal.empty()) {
+	failure refusal;
+	EXPECT_EQ(check_entry(g, GetParam().line, first, second, refusal),
+		  *GetParam().refusal == '\0');
+	EXPECT_EQ(refusal.reason, GetParam().refusal) << GetParam().line;
+	if (refusal.reason.empty()) {
 		EXPECT_GE(first, 0);
 		EXPECT_NE(first, second);
 	} else {
@@ -99,16 +104,6 @@ TEST(Caller, ShowsTheJudgesMessagesInUtf8)
 	EXPECT_EQ(utf8_from_cp1252("\x80\x81\x9F\xFF"), "\xE2\x82\xAC\xEF\xBF\xBD\xC5\xB8\xC3\xBF");
 }
 
-// Started anywhere else, the judge would read another game's connector file.
-TEST(Caller, NeverStartsTheJudgeOutsideTheGamesFolder)
-{
-	program_run run;
-	std::string failure;
-	EXPECT_FALSE(run_program(JOGAR_PROGRAM, "no-such-folder", run, failure));
-	EXPECT_EQ(run.status, -1);
-	EXPECT_NE(failure, "");
-}
-
 TEST(Caller, DrawsFacesDownUpAndFound)
 {
 	game g;
@@ -122,26 +117,23 @@ TEST(Caller, DrawsFacesDownUpAndFound)
 // Whole games: jogar run from a script in a folder of the test's.
 class Game : public testing::Test {
 protected:
-	void SetUp() override
-	{
-		root = make_temp_dir();
-		ASSERT_FALSE(root.empty());
-		fs::create_directory(root / "scratch");
-	}
-	void TearDown() override
-	{
-		std::error_code ignored;
-		fs::remove_all(root, ignored);
-	}
+	void SetUp() override { ASSERT_FALSE(root.path().empty()); }
 	// Scripted games deal by a fixed seed; the script names places.
 	static constexpr std::uint64_t seed = 20261209;
-	run_result play(const std::string &script, std::vector<std::string> args = {})
+	process_run play(const std::string &script, std::vector<std::string> args = {})
 	{
-		write_bytes(root / "script", script);
-		args.insert(args.begin(),
-			    {"--dir", (root / "game").string(), "--seed", std::to_string(seed)});
-		return run_program(JOGAR_PROGRAM, root, root / "scratch", console_kind::file, args,
-				   root / "script");
+		process_plan plan;
+		plan.program = JOGAR_PROGRAM;
+		plan.dir = root.path();
+		plan.input = root.path() / "script";
+		plan.args = {"--dir", (root.path() / "game").string(), "--seed",
+			     std::to_string(seed)};
+		plan.args.insert(plan.args.end(), args.begin(), args.end());
+		put_bytes(plan.input, script);
+		process_run got;
+		failure why;
+		EXPECT_TRUE(run_process(plan, got, why)) << why.reason;
+		return got;
 	}
 	// The place where the deal put the card of a board position.
 	static int place_of(int position)
@@ -173,12 +165,12 @@ protected:
 			++n;
 		return n;
 	}
-	fs::path root;
+	scratch_folder root;
 };
 
 TEST_F(Game, FullGameFromAScript)
 {
-	const run_result got = play(move(0, 2) + all_pairs_from(0));
+	const process_run got = play(move(0, 2) + all_pairs_from(0));
 	EXPECT_EQ(got.status, 0) << got.err;
 	EXPECT_EQ(got.err, "");
 	game dealt;
@@ -190,7 +182,8 @@ TEST_F(Game, FullGameFromAScript)
 	EXPECT_EQ(count(got.out, "memoria: deu certo\n"), 8);
 	EXPECT_EQ(count(got.out, "memoria: n\xC3\xA3o s\xC3\xA3o iguais \n"), 1);
 	// The judge saw board positions, not the places the player typed.
-	EXPECT_EQ(read_bytes(root / "game" / "conector.txt"), "14 15 \r\n14 15 \r\n1 \r\n1 \r\n0");
+	EXPECT_EQ(bytes_of(root.path() / "game" / "conector.txt"),
+		  "14 15 \r\n14 15 \r\n1 \r\n1 \r\n0");
 }
 
 TEST_F(Game, RefusedEntriesAreNeverSent)
@@ -200,7 +193,7 @@ TEST_F(Game, RefusedEntriesAreNeverSent)
 		std::to_string(place_of(1)) + " " + std::to_string(place_of(2)) + "\n";
 	const std::string reversed =
 		std::to_string(place_of(2)) + " " + std::to_string(place_of(0)) + "\n";
-	const run_result got =
+	const process_run got =
 		play("hello\n0 16\n5 5\n" + pair0 + again + reversed + all_pairs_from(1));
 	EXPECT_EQ(got.status, 0) << got.err;
 	EXPECT_EQ(count(got.out, "refused: "), 5);
@@ -209,14 +202,15 @@ TEST_F(Game, RefusedEntriesAreNeverSent)
 
 TEST_F(Game, InputEndingEarlyEndsTheGame)
 {
-	const run_result got = play(move(0, 1) + move(2, 3));
+	const process_run got = play(move(0, 1) + move(2, 3));
 	EXPECT_EQ(got.status, 2);
 	EXPECT_EQ(got.err, "jogar: input ended before the game did\n");
 }
 
 TEST_F(Game, MissingJudgeIsReported)
 {
-	const run_result got = play("0 1\n", {"--memoria", (root / "no-such-program").string()});
+	const process_run got =
+		play("0 1\n", {"--memoria", (root.path() / "no-such-program").string()});
 	EXPECT_EQ(got.status, 1);
 	EXPECT_NE(got.err.find("jogar: cannot start "), std::string::npos) << got.err;
 }
@@ -226,13 +220,27 @@ TEST_F(Game, FailingOrSilentJudgeIsReported)
 #ifdef _WIN32
 	GTEST_SKIP() << "Windows has no /bin/false or /bin/true to stand in for memoria";
 #endif
-	const run_result failing = play("0 1\n", {"--memoria", "/bin/false"});
+	const process_run failing = play("0 1\n", {"--memoria", "/bin/false"});
 	EXPECT_EQ(failing.status, 1);
 	EXPECT_EQ(failing.err, "jogar: memoria failed with exit status 1\n");
 	// A judge that leaves the request in place gives no reply record.
-	const run_result silent = play(move(0, 1), {"--memoria", "/bin/true"});
+	const process_run silent = play(move(0, 1), {"--memoria", "/bin/true"});
 	EXPECT_EQ(silent.status, 1);
 	EXPECT_EQ(silent.err, "jogar: memoria gave a malformed reply to the move 0 1\n");
+}
+
+TEST_F(Game, AnswersHelpAndVersionAndRefusesTheUnknown)
+{
+	const process_run help = play("", {"--help"});
+	EXPECT_EQ(help.status, 0);
+	EXPECT_EQ(help.out.rfind("usage: jogar ", 0), 0u) << help.out;
+	const process_run version = play("", {"--version"});
+	EXPECT_EQ(version.status, 0);
+	EXPECT_EQ(version.out, "jogar " MEMORIA_VERSION "\n");
+	const process_run unknown = play("", {"--colour"});
+	EXPECT_EQ(unknown.status, 2);
+	EXPECT_EQ(unknown.out, "");
+	EXPECT_EQ(unknown.err.rfind("usage: jogar ", 0), 0u) << unknown.err;
 }
 
 } // namespace

@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "spawn.h"
+#include "hostile_console.h"
+#include "subprocess.h"
+#include "scratch.h"
 
 namespace fs = std::filesystem;
 
@@ -20,26 +22,35 @@ class Run : public testing::Test {
 protected:
 	void SetUp() override
 	{
-		root = make_temp_dir();
-		ASSERT_FALSE(root.empty());
-		work = root / "work";
-		scratch = root / "scratch";
+		ASSERT_FALSE(root.path().empty());
+		work = root.path() / "work";
+		scratch = root.path() / "scratch";
 		fs::create_directory(work);
 		fs::create_directory(scratch);
 	}
-	void TearDown() override
+	process_run run(const std::vector<std::string> &args = {}) const
 	{
-		std::error_code ignored;
-		fs::remove_all(root, ignored);
+		process_plan plan;
+		plan.program = memoria;
+		plan.args = args;
+		plan.dir = work;
+		process_run got;
+		failure why;
+		EXPECT_TRUE(run_process(plan, got, why)) << why.reason;
+		return got;
 	}
-	run_result judge(const std::string &request, console_kind console = console_kind::file,
-			 const std::vector<std::string> &args = {})
+	process_run judge(const std::string &request, const std::vector<std::string> &args = {})
 	{
-		write_bytes(connector(), request);
-		return run_program(memoria, work, scratch, console, args);
+		put_bytes(connector(), request);
+		return run(args);
+	}
+	process_run judge_with(const std::string &request, console_kind console)
+	{
+		put_bytes(connector(), request);
+		return run_with_console(memoria, work, scratch, console);
 	}
 	fs::path connector() const { return work / "conector.txt"; }
-	std::string reply() const { return read_bytes(connector()); }
+	std::string reply() const { return bytes_of(connector()); }
 	std::vector<std::string> files_left() const
 	{
 		std::vector<std::string> names;
@@ -48,7 +59,7 @@ protected:
 		return names;
 	}
 
-	fs::path root;
+	scratch_folder root;
 	fs::path work;
 	fs::path scratch;
 };
@@ -80,7 +91,7 @@ class Moves : public Run, public testing::WithParamInterface<move_case> {};
 TEST_P(Moves, JudgeAndReply)
 {
 	const move_case &c = GetParam();
-	const run_result got = judge(c.request);
+	const process_run got = judge(c.request);
 	EXPECT_EQ(got.status, 0) << c.what;
 	EXPECT_EQ(got.out, c.console) << c.what;
 	EXPECT_EQ(got.err, "") << c.what;
@@ -125,17 +136,16 @@ INSTANTIATE_TEST_SUITE_P(Hostile, Moves, testing::ValuesIn(hostile_cases));
 
 TEST_F(Run, PairGivesTheExactConsoleBytes)
 {
-	const run_result got = judge("2 3");
+	const process_run got = judge("2 3");
 	EXPECT_EQ(got.out, std::string("\x64\x65\x75\x20\x63\x65\x72\x74\x6F\x0D\x0A\x31"));
 	EXPECT_EQ(got.out.size(), 12u);
 }
 
 TEST_F(Run, ArgumentsChangeNothing)
 {
-	const run_result plain = judge("0 2");
+	const process_run plain = judge("0 2");
 	const std::string plain_reply = reply();
-	const run_result with_args =
-		judge("0 2", console_kind::file, {"5", "5", "--help", "conector.txt"});
+	const process_run with_args = judge("0 2", {"5", "5", "--help", "conector.txt"});
 	EXPECT_EQ(with_args.status, plain.status);
 	EXPECT_EQ(with_args.out, plain.out);
 	EXPECT_EQ(with_args.err, plain.err);
@@ -144,21 +154,21 @@ TEST_F(Run, ArgumentsChangeNothing)
 
 TEST_F(Run, TwoRunsOnOneRequestAgree)
 {
-	const run_result first = judge("12 13");
+	const process_run first = judge("12 13");
 	const std::string first_reply = reply();
-	const run_result second = judge("12 13");
+	const process_run second = judge("12 13");
 	EXPECT_EQ(second.out, first.out);
 	EXPECT_EQ(second.status, first.status);
 	EXPECT_EQ(reply(), first_reply);
 	// A reply left in place judges the same move again.
-	const run_result again = run_program(memoria, work, scratch);
+	const process_run again = run();
 	EXPECT_EQ(again.out, first.out);
 	EXPECT_EQ(reply(), first_reply);
 }
 
 TEST_F(Run, MissingRequestIsReportedAndNotCreated)
 {
-	const run_result got = run_program(memoria, work, scratch);
+	const process_run got = run();
 	EXPECT_EQ(got.status, 1);
 	EXPECT_EQ(got.out, "");
 	EXPECT_TRUE(is_failure_line(got.err, "conector.txt"));
@@ -168,7 +178,7 @@ TEST_F(Run, MissingRequestIsReportedAndNotCreated)
 TEST_F(Run, UnreadableRequestIsLeftAlone)
 {
 	fs::create_directory(connector());
-	const run_result got = run_program(memoria, work, scratch);
+	const process_run got = run();
 	EXPECT_EQ(got.status, 1);
 	EXPECT_EQ(got.out, "");
 	EXPECT_TRUE(is_failure_line(got.err, "conector.txt"));
@@ -183,7 +193,7 @@ TEST_F(Run, FailedReplyIsNotReportedAsSuccess)
 #endif
 	// /dev/full reads as endless NUL bytes, so the request holds no integer.
 	fs::create_symlink("/dev/full", connector());
-	const run_result got = run_program(memoria, work, scratch);
+	const process_run got = run();
 	EXPECT_EQ(got.status, 2);
 	EXPECT_TRUE(is_failure_line(got.err, "conector.txt"));
 	EXPECT_EQ(got.out, locked);
@@ -192,9 +202,9 @@ TEST_F(Run, FailedReplyIsNotReportedAsSuccess)
 
 TEST_F(Run, FileSizeLimitIsALostReplyNotADeath)
 {
-	if (!console_supported(console_kind::no_file_room))
+	if (!hostile_consoles_supported)
 		GTEST_SKIP() << "Windows has no file-size limit; a refused write is an error there";
-	const run_result got = judge("8 9", console_kind::no_file_room);
+	const process_run got = judge_with("8 9", console_kind::no_file_room);
 	EXPECT_EQ(got.status, 2);
 	EXPECT_TRUE(is_failure_line(got.err, "conector.txt"));
 	EXPECT_EQ(got.out, pair);
@@ -206,10 +216,10 @@ class LostConsole : public Run, public testing::WithParamInterface<console_kind>
 
 TEST_P(LostConsole, ReplyIsStillWrittenInFull)
 {
-	if (!console_supported(GetParam()))
+	if (!hostile_consoles_supported)
 		GTEST_SKIP() << "Windows has no /dev/full, starts no program with stdout closed, "
 				"and reports a broken pipe as a failed write already";
-	const run_result got = judge("8 9", GetParam());
+	const process_run got = judge_with("8 9", GetParam());
 	EXPECT_EQ(got.status, 3);
 	EXPECT_TRUE(is_failure_line(got.err, "stdout"));
 	EXPECT_EQ(reply(), "8 9 \r\n8 9 \r\n1 \r\n1 \r\n0");

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <iterator>
 #include <nlohmann/json.hpp>
+#include "text.h"
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -53,7 +54,7 @@ api_reply reply_json(int status, const json &body)
 	return {status, body.dump(-1, ' ', false, json::error_handler_t::replace)};
 }
 
-api_reply fail(int status, const std::string &message)
+api_reply refuse(int status, const std::string &message)
 {
 	return {status, error_body(message)};
 }
@@ -83,31 +84,37 @@ std::shared_ptr<web_game> find_game(game_store &store, const std::string &id)
 	return at == store.games.end() ? nullptr : at->second;
 }
 
-// Reads a JSON object holding exactly the named fields, each a place 0 to 15.
-// Returns an empty string, or what is wrong with the body.
-std::string read_places(const std::string &body, const std::vector<const char *> &names,
-			std::vector<int> &places)
+bool said(failure &wrong, const std::string &reason)
+{
+	wrong = {reason};
+	return false;
+}
+
+// Reads a JSON object holding exactly the named fields, each a place 0 to 15,
+// or says what is wrong with the body.
+bool read_places(const std::string &body, const std::vector<const char *> &names,
+		 std::vector<int> &places, failure &wrong)
 {
 	const json request = json::parse(body, nullptr, false);
 	if (request.is_discarded() || !request.is_object())
-		return "the body is not a JSON object";
+		return said(wrong, "the body is not a JSON object");
 	if (request.size() != names.size())
-		return "the body must hold exactly the fields it names";
+		return said(wrong, "the body must hold exactly the fields it names");
 	for (const char *name : names) {
 		const auto field = request.find(name);
 		if (field == request.end())
-			return std::string("missing field: ") + name;
+			return said(wrong, std::string("missing field: ") + name);
 		if (!field->is_number_integer())
-			return std::string(name) + " is not an integer";
+			return said(wrong, std::string(name) + " is not an integer");
 		const bool on_board = field->is_number_unsigned()
 					      ? field->get<std::uint64_t>() < card_count
 					      : field->get<std::int64_t>() >= 0 &&
 							field->get<std::int64_t>() < card_count;
 		if (!on_board)
-			return std::string(name) + " is not a place from 0 to 15";
+			return said(wrong, std::string(name) + " is not a place from 0 to 15");
 		places.push_back(field->get<int>());
 	}
-	return "";
+	return true;
 }
 
 void remove_folder(const fs::path &dir)
@@ -144,13 +151,13 @@ api_reply open_game(game_store &store, const std::shared_ptr<web_game> &g)
 {
 	const std::lock_guard<std::mutex> hold(store.lock);
 	if (store.open_games >= store.max_games)
-		return fail(503, "too many games are open; try again later");
+		return refuse(503, "too many games are open; try again later");
 	if (store.games.size() >= store.max_games)
 		drop_finished(store);
 	g->dir = store.root / ("game-" + std::to_string(++store.folders_made));
 	std::error_code error;
 	if (!fs::create_directory(g->dir, error))
-		return fail(500, "cannot make the game's folder: " + error.message());
+		return refuse(500, "cannot make the game's folder: " + error.message());
 	store.games.emplace(g->id, g);
 	++store.open_games;
 	return {};
@@ -168,7 +175,7 @@ api_reply create_game(game_store &store)
 	auto g = std::make_shared<web_game>();
 	std::uint64_t seed = 0;
 	if (!new_id(g->id, seed))
-		return fail(500, "the system's random source failed");
+		return refuse(500, "the system's random source failed");
 	g->deal = deal_cards(seed);
 	g->used = std::chrono::steady_clock::now();
 	api_reply opened = open_game(store, g);
@@ -183,10 +190,10 @@ api_reply show_game(game_store &store, const std::string &id)
 {
 	const std::shared_ptr<web_game> g = find_game(store, id);
 	if (!g)
-		return fail(404, "no such game");
+		return refuse(404, "no such game");
 	const std::lock_guard<std::mutex> turn(g->turn);
 	if (g->ended) // ended while this request awaited its turn
-		return fail(404, "no such game");
+		return refuse(404, "no such game");
 	json body = state_of(*g);
 	body["found"] = found_cards(*g);
 	return reply_json(200, body);
@@ -196,14 +203,14 @@ api_reply flip_card(game_store &store, const std::string &id, const std::string 
 {
 	const std::shared_ptr<web_game> g = find_game(store, id);
 	if (!g)
-		return fail(404, "no such game");
+		return refuse(404, "no such game");
 	std::vector<int> places;
-	const std::string wrong = read_places(body, {"place"}, places);
-	if (!wrong.empty())
-		return fail(400, wrong);
+	failure wrong;
+	if (!read_places(body, {"place"}, places, wrong))
+		return refuse(400, wrong.reason);
 	const std::lock_guard<std::mutex> turn(g->turn);
 	if (g->ended) // ended while this request awaited its turn
-		return fail(404, "no such game");
+		return refuse(404, "no such game");
 	g->used = std::chrono::steady_clock::now();
 	const int value = card_value(g->deal[static_cast<std::size_t>(places[0])]);
 	return reply_json(200, {{"place", places[0]}, {"value", value}});
@@ -213,27 +220,26 @@ api_reply make_move(game_store &store, const std::string &id, const std::string 
 {
 	const std::shared_ptr<web_game> g = find_game(store, id);
 	if (!g)
-		return fail(404, "no such game");
+		return refuse(404, "no such game");
 	std::vector<int> places;
-	const std::string wrong = read_places(body, {"first", "second"}, places);
-	if (!wrong.empty())
-		return fail(400, wrong);
+	failure wrong;
+	if (!read_places(body, {"first", "second"}, places, wrong))
+		return refuse(400, wrong.reason);
 	const auto first = static_cast<std::size_t>(places[0]);
 	const auto second = static_cast<std::size_t>(places[1]);
 	if (first == second)
-		return fail(409, "the same place twice");
+		return refuse(409, "the same place twice");
 	const std::lock_guard<std::mutex> turn(g->turn);
 	if (g->ended) // ended while this request awaited its turn
-		return fail(404, "no such game");
+		return refuse(404, "no such game");
 	if (g->found[first] || g->found[second])
-		return fail(409, "a card already found");
+		return refuse(409, "a card already found");
 	g->used = std::chrono::steady_clock::now();
-	std::string message;
-	std::string failure;
-	const int verdict = judge_move(store.memoria, g->dir.string(), g->deal[first],
-				       g->deal[second], message, failure);
-	if (verdict < 0)
-		return fail(502, failure);
+	judgement judged;
+	failure why;
+	if (!ask_memoria(store.judge, g->dir, g->deal[first], g->deal[second], judged, why))
+		return refuse(502, why.reason);
+	const int verdict = judged.verdict;
 	++g->moves;
 	if (verdict == 1) {
 		g->found[first] = g->found[second] = true;
@@ -246,7 +252,7 @@ api_reply make_move(game_store &store, const std::string &id, const std::string 
 	reply["second"] = places[1];
 	reply["values"] = {card_value(g->deal[first]), card_value(g->deal[second])};
 	reply["verdict"] = verdict;
-	reply["message"] = utf8_from_cp1252(message);
+	reply["message"] = utf8_from_cp1252(judged.message);
 	return reply_json(200, reply);
 }
 

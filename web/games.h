@@ -12,7 +12,8 @@
 #include <mutex>
 #include <string>
 
-#include "judge.h"
+#include "deal.h"
+#include "exchange.h"
 
 struct web_game {
 	std::string id;
@@ -36,7 +37,7 @@ struct api_reply {
 
 struct game_store {
 	std::filesystem::path root;
-	std::string memoria;
+	judge_setup judge;
 	std::size_t max_games = 1000;
 	std::chrono::minutes idle_limit{30};
 

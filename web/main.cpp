@@ -3,30 +3,31 @@
 // move judged by memoria through the connector file of the game's own folder,
 // as any front end would.
 //
-// usage: jogar-web [--host ADDRESS] [--port N] [--memoria PROGRAM]
-//                  [--max-games N] [--page FOLDER]
 // When it is ready it prints its address, http://HOST:PORT/, on stdout. It
-// ends on SIGINT or SIGTERM, removing every game's folder.
+// ends on SIGINT or SIGTERM, removing every game's folder. jogar-web(6) is its
+// manual.
 #include <httplib.h>
 #include <pthread.h>
 #include <signal.h>
-#include <stdlib.h>
 
 #include <condition_variable>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <string>
 #include <system_error>
 #include <thread>
 
+#include "files.h"
+#include "usage.h"
 #include "games.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+const char usage[] = "usage: jogar-web [--host ADDRESS] [--port N] [--memoria PROGRAM] "
+		     "[--max-games N] [--page FOLDER]\n"
+		     "       jogar-web --help | --version\n";
 
 struct options {
 	std::string host = "127.0.0.1";
@@ -45,11 +46,13 @@ bool parse_number(const std::string &text, long low, long high, long &value)
 	return value >= low && value <= high;
 }
 
-bool parse_options(int argc, char **argv, options &o)
+bool parse_web_options(int argc, char **argv, options &o)
 {
-	for (int i = 1; i + 1 < argc; i += 2) {
+	for (int i = 1; i < argc; ++i) {
 		const std::string arg = argv[i];
-		const std::string value = argv[i + 1];
+		if (i + 1 >= argc)
+			return false;
+		const std::string value = argv[++i];
 		long number = 0;
 		if (arg == "--host")
 			o.host = value == "localhost" ? "127.0.0.1" : value;
@@ -64,16 +67,7 @@ bool parse_options(int argc, char **argv, options &o)
 		else
 			return false;
 	}
-	return argc % 2 == 1;
-}
-
-fs::path own_folder(const char *argv0)
-{
-	std::error_code error;
-	fs::path self = fs::canonical("/proc/self/exe", error);
-	if (error)
-		self = fs::absolute(argv0);
-	return self.parent_path();
+	return true;
 }
 
 // The page's folder: beside the program in a build, under share/ once
@@ -87,13 +81,6 @@ fs::path find_page(const fs::path &beside)
 	return {};
 }
 
-bool read_text(const fs::path &file, std::string &text)
-{
-	std::ifstream in(file, std::ios::binary);
-	text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-	return in.is_open() && !in.bad();
-}
-
 // The page's three files, read once at start-up: no request ever names a file.
 bool serve_page(httplib::Server &server, const fs::path &dir)
 {
@@ -104,8 +91,9 @@ bool serve_page(httplib::Server &server, const fs::path &dir)
 		     {"/game.js", "game.js", "text/javascript; charset=utf-8"}};
 	for (const auto &f : files) {
 		auto text = std::make_shared<std::string>();
-		if (!read_text(dir / f.file, *text)) {
-			std::cerr << "jogar-web: cannot read " << (dir / f.file).string() << "\n";
+		failure why;
+		if (!read_file(dir / f.file, *text, why)) {
+			std::cerr << "jogar-web: " << why.reason << "\n";
 			return false;
 		}
 		const std::string type = f.type;
@@ -178,24 +166,23 @@ void reap_idle_games(game_store &store, stopper &s)
 
 int main(int argc, char **argv)
 {
+	if (answered_help_or_version("jogar-web", usage, argc, argv))
+		return 0;
 	options o;
-	if (!parse_options(argc, argv, o)) {
-		std::cerr << "usage: jogar-web [--host ADDRESS] [--port N] [--memoria PROGRAM] "
-			     "[--max-games N] [--page FOLDER]\n";
-		return 2;
-	}
+	if (!parse_web_options(argc, argv, o))
+		return bad_usage(usage);
 	const fs::path beside = own_folder(argv[0]);
 	game_store store;
-	store.memoria = (o.memoria.empty() ? beside / "memoria" : fs::absolute(o.memoria)).string();
+	store.judge.program =
+		o.memoria.empty() ? installed_memoria(beside) : fs::absolute(o.memoria);
 	store.max_games = static_cast<std::size_t>(o.max_games);
 	const fs::path page = o.page.empty() ? find_page(beside) : o.page;
 
-	std::string root_template = (fs::temp_directory_path() / "jogar-web-XXXXXX").string();
-	if (mkdtemp(root_template.data()) == nullptr) {
-		std::perror("jogar-web: cannot make a folder for the games");
+	failure why;
+	if (!make_scratch_folder("jogar-web", store.root, why)) {
+		std::cerr << "jogar-web: " << why.reason << "\n";
 		return 1;
 	}
-	store.root = root_template;
 
 	sigset_t stop_signals;
 	sigemptyset(&stop_signals);

@@ -1,6 +1,6 @@
 // The JSON API of jogar-web, against the real server and the real memoria.
 import assert from "node:assert/strict";
-import { mkdtempSync, writeFileSync, chmodSync, readdirSync } from "node:fs";
+import { mkdtempSync, writeFileSync, chmodSync, readdirSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { after, before, test } from "node:test";
@@ -109,6 +109,7 @@ test("a failing judge is a 502 with its stderr line, and the game is unchanged",
     assert.equal((await call(broken.url, `/api/games/${id}`)).body.moves, 0);
   } finally {
     await broken.stop();
+    rmSync(dir, { recursive: true, force: true });
   }
 });
 
