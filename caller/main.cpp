@@ -123,11 +123,10 @@ bool game_folder(const options &o, fs::path &dir, failure &why)
 
 int main(int argc, char **argv)
 {
-	if (answered_help_or_version("jogar", usage, argc, argv))
-		return 0;
 	options o;
-	if (!parse_jogar_options(argc, argv, o))
-		return bad_usage(usage);
+	const bool parsed = parse_jogar_options(argc, argv, o);
+	if (const int status = command_line_status("jogar", usage, argc, argv, parsed); status >= 0)
+		return status;
 	judge_setup judge;
 	judge.program = o.memoria.empty() ? installed_memoria(own_folder(argv[0]))
 					  : fs::absolute(o.memoria);

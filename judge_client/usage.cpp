@@ -3,23 +3,20 @@
 #include <cstring>
 #include <iostream>
 
-bool answered_help_or_version(const char *name, const char *usage, int argc, char **argv)
+int command_line_status(const char *name, const char *usage, int argc, char **argv, bool parsed)
 {
 	for (int i = 1; i < argc; ++i) {
 		if (std::strcmp(argv[i], "--help") == 0) {
 			std::cout << usage;
-			return true;
+			return 0;
 		}
 		if (std::strcmp(argv[i], "--version") == 0) {
 			std::cout << name << " " << MEMORIA_VERSION << "\n";
-			return true;
+			return 0;
 		}
 	}
-	return false;
-}
-
-int bad_usage(const char *usage)
-{
+	if (parsed)
+		return -1;
 	std::cerr << usage;
 	return 2;
 }

@@ -4,11 +4,10 @@
 #ifndef MEMORIA_JUDGE_CLIENT_USAGE_H
 #define MEMORIA_JUDGE_CLIENT_USAGE_H
 
-// Answers --help or --version when the command line asks for either and
-// returns true: the program then exits with status 0.
-bool answered_help_or_version(const char *name, const char *usage, int argc, char **argv);
-
-// Shows the usage on stderr; returns the exit status of bad usage, 2.
-int bad_usage(const char *usage);
+// What a program does after reading its command line (parsed tells whether
+// its options were good): -1 to go on, or else the status to exit with, once
+// --help or --version has been answered (0) or the usage shown for a wrong
+// command line (2).
+int command_line_status(const char *name, const char *usage, int argc, char **argv, bool parsed);
 
 #endif

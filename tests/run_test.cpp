@@ -99,7 +99,7 @@ TEST_P(Moves, JudgeAndReply)
 	EXPECT_EQ(files_left(), std::vector<std::string>{"conector.txt"}) << c.what;
 }
 
-const move_case judged_cases[] = {
+const move_case move_cases[] = {
 	move_case{"pair", "2 3", pair, "2 3 \r\n2 3 \r\n1 \r\n1 \r\n0"},
 	move_case{"first pair", "0 1", pair, "0 1 \r\n0 1 \r\n1 \r\n1 \r\n0"},
 	move_case{"no pair", "0 2", no_pair, "0 2 \r\n0 2 \r\n0 \r\n0 \r\n0"},
@@ -114,10 +114,7 @@ const move_case judged_cases[] = {
 	move_case{"reply record read again", "6 7 \r\n6 7 \r\n1 \r\n1 \r\n0", pair,
 		  "6 7 \r\n6 7 \r\n1 \r\n1 \r\n0"},
 	move_case{"locked by the caller", "-1 4", locked, "-1 4 \r\n-1 4 \r\n0 \r\n0 \r\n0"},
-};
-INSTANTIATE_TEST_SUITE_P(Judged, Moves, testing::ValuesIn(judged_cases));
-
-const move_case hostile_cases[] = {
+	// Hostile requests: each still gets a whole reply record.
 	move_case{"empty", "", locked, "-1 -1 \r\n-1 -1 \r\n0 \r\n0 \r\n0"},
 	move_case{"junk", "junk", locked, "-1 -1 \r\n-1 -1 \r\n0 \r\n0 \r\n0"},
 	move_case{"one integer", "7", locked, "7 -1 \r\n7 -1 \r\n0 \r\n0 \r\n0"},
@@ -132,7 +129,7 @@ const move_case hostile_cases[] = {
 	move_case{"binary bytes", std::string("\x01\x1a\xff\0 2 3", 8), locked,
 		  "-1 -1 \r\n-1 -1 \r\n0 \r\n0 \r\n0"},
 };
-INSTANTIATE_TEST_SUITE_P(Hostile, Moves, testing::ValuesIn(hostile_cases));
+INSTANTIATE_TEST_SUITE_P(Requests, Moves, testing::ValuesIn(move_cases));
 
 TEST_F(Run, PairGivesTheExactConsoleBytes)
 {
