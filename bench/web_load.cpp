@@ -230,7 +230,9 @@ pid_t start_server(const std::string &program, const std::string &memoria, int &
 	posix_spawn_file_actions_t actions;
 	posix_spawn_file_actions_init(&actions);
 	posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-	std::vector<std::string> words = {program, "--port", "0", "--memoria", memoria};
+	// Every game of the load comes from one address.
+	std::vector<std::string> words = {
+		program, "--port", "0", "--memoria", memoria, "--max-games-per-client", "100000"};
 	std::vector<char *> argv;
 	for (std::string &w : words)
 		argv.push_back(w.data());

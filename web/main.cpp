@@ -13,10 +13,12 @@
 #include <condition_variable>
 #include <filesystem>
 #include <iostream>
+#include <regex>
 #include <string>
 #include <system_error>
 #include <thread>
 
+#include "exchange.h"
 #include "files.h"
 #include "usage.h"
 #include "games.h"
@@ -26,7 +28,9 @@ namespace fs = std::filesystem;
 namespace {
 
 const char usage[] = "usage: jogar-web [--host ADDRESS] [--port N] [--memoria PROGRAM] "
-		     "[--max-games N] [--page FOLDER]\n"
+		     "[--max-games N]\n"
+		     "                 [--max-games-per-client N] [--judge-timeout MS] "
+		     "[--page FOLDER]\n"
 		     "       jogar-web --help | --version\n";
 
 struct options {
@@ -35,6 +39,8 @@ struct options {
 	fs::path memoria;
 	fs::path page;
 	long max_games = 1000;
+	long max_games_per_client = 20;
+	long judge_timeout_ms = 2000;
 };
 
 bool parse_number(const std::string &text, long low, long high, long &value)
@@ -64,6 +70,10 @@ bool parse_web_options(int argc, char **argv, options &o)
 			o.page = value;
 		else if (arg == "--max-games" && parse_number(value, 1, 1000000, number))
 			o.max_games = number;
+		else if (arg == "--max-games-per-client" && parse_number(value, 1, 1000000, number))
+			o.max_games_per_client = number;
+		else if (arg == "--judge-timeout" && parse_number(value, 1, 600000, number))
+			o.judge_timeout_ms = number;
 		else
 			return false;
 	}
@@ -110,26 +120,77 @@ void send(httplib::Response &res, const api_reply &reply)
 	res.set_content(reply.body, "application/json");
 }
 
+// A handler's answer, which comes at once here: the judge runs on the
+// request's own thread.
+template <class Handler>
+httplib::Server::Handler answer(Handler handler)
+{
+	return [handler](const httplib::Request &req, httplib::Response &res) {
+		handler(req, [&res](const api_reply &reply) { send(res, reply); });
+	};
+}
+
+// The client's address as the per-address caps count it: an IPv6 client is
+// counted by its /64, which one host usually holds whole.
+std::string client_of(const httplib::Request &req)
+{
+	const std::string &address = req.remote_addr;
+	if (address.find(':') == std::string::npos)
+		return address;
+	std::string key;
+	int groups = 0;
+	for (std::size_t at = 0; at <= address.size() && groups < 4; ++groups) {
+		const std::size_t end = std::min(address.find(':', at), address.size());
+		if (end == at)
+			break; // a "::" cuts the prefix short: what came before names it
+		key += address.substr(at, end - at) + ":";
+		at = end + 1;
+	}
+	return key + ":/64";
+}
+
+// The one method that a path of the server's takes, or an empty string for
+// a path it does not serve.
+std::string allowed_method(const std::string &path)
+{
+	static const std::regex game("/api/games/[0-9a-f]{32}");
+	static const std::regex change("/api/games/[0-9a-f]{32}/(flip|moves)");
+	if (path == "/api/games" || std::regex_match(path, change))
+		return "POST";
+	if (path == "/" || path == "/style.css" || path == "/game.js" ||
+	    std::regex_match(path, game))
+		return "GET";
+	return "";
+}
+
 void serve_api(httplib::Server &server, game_store &store)
 {
 	const std::string game = "/api/games/([0-9a-f]{32})";
-	server.Post("/api/games", [&store](const httplib::Request &, httplib::Response &res) {
-		send(res, create_game(store));
-	});
-	server.Get(game, [&store](const httplib::Request &req, httplib::Response &res) {
-		send(res, show_game(store, req.matches[1]));
-	});
-	server.Post(game + "/flip", [&store](const httplib::Request &req, httplib::Response &res) {
-		send(res, flip_card(store, req.matches[1], req.body));
-	});
-	server.Post(game + "/moves", [&store](const httplib::Request &req, httplib::Response &res) {
-		send(res, make_move(store, req.matches[1], req.body));
-	});
+	using request = const httplib::Request &;
+	server.Post("/api/games", answer([&store](request req, const reply_sink &done) {
+			    create_game(store, client_of(req), done);
+		    }));
+	server.Get(game, answer([&store](request req, const reply_sink &done) {
+			   show_game(store, req.matches[1], done);
+		   }));
+	server.Post(game + "/flip", answer([&store](request req, const reply_sink &done) {
+			    flip_card(store, req.matches[1], req.body, done);
+		    }));
+	server.Post(game + "/moves", answer([&store](request req, const reply_sink &done) {
+			    make_move(store, req.matches[1], req.body, done);
+		    }));
 	// Whatever the library answers by itself (an unknown route, a body too
 	// large) gets a JSON body too.
-	server.set_error_handler([](const httplib::Request &, httplib::Response &res) {
+	server.set_error_handler([](const httplib::Request &req, httplib::Response &res) {
 		if (!res.body.empty())
 			return;
+		if (res.status == 404 && !allowed_method(req.path).empty()) {
+			res.status = 405;
+			res.set_header("Allow", allowed_method(req.path));
+			res.set_content(error_body("that method is not allowed here"),
+					"application/json");
+			return;
+		}
 		const char *what = res.status == 404   ? "not found"
 				   : res.status == 413 ? "the body is over 1 KiB"
 						       : "bad request";
@@ -143,6 +204,22 @@ void serve_api(httplib::Server &server, game_store &store)
 	// Each kept-alive connection holds a worker, so there are enough for
 	// many players at once.
 	server.new_task_queue = [] { return new httplib::ThreadPool(64); };
+}
+
+// Judges one move with the judge the server will use, before it takes any
+// player: a judge that cannot judge is found at start, not at a first move.
+bool probe_judge(const judge_setup &judge, failure &why)
+{
+	std::filesystem::path dir;
+	if (!make_scratch_folder("jogar-web-probe", dir, why))
+		return false;
+	judgement judged;
+	const bool ruled = ask_memoria(judge, dir, 0, 1, judged, why);
+	std::error_code ignored;
+	std::filesystem::remove_all(dir, ignored);
+	if (ruled && judged.verdict != 1)
+		why = {"it judged the pair 0 1 not a pair"};
+	return ruled && judged.verdict == 1;
 }
 
 // Tells the idle-game reaper to end.
@@ -166,19 +243,27 @@ void reap_idle_games(game_store &store, stopper &s)
 
 int main(int argc, char **argv)
 {
-	if (answered_help_or_version("jogar-web", usage, argc, argv))
-		return 0;
 	options o;
-	if (!parse_web_options(argc, argv, o))
-		return bad_usage(usage);
+	const bool parsed = parse_web_options(argc, argv, o);
+	if (const int status = command_line_status("jogar-web", usage, argc, argv, parsed);
+	    status >= 0)
+		return status;
 	const fs::path beside = own_folder(argv[0]);
 	game_store store;
 	store.judge.program =
 		o.memoria.empty() ? installed_memoria(beside) : fs::absolute(o.memoria);
 	store.max_games = static_cast<std::size_t>(o.max_games);
+	store.max_games_per_client = static_cast<std::size_t>(o.max_games_per_client);
+	store.judge.deadline = std::chrono::milliseconds(o.judge_timeout_ms);
+	store.run_judge = [](const std::function<void()> &work) { work(); };
+	failure why;
+	if (!probe_judge(store.judge, why)) {
+		std::cerr << "jogar-web: " << store.judge.program.string()
+			  << " cannot judge a move: " << why.reason << "\n";
+		return 1;
+	}
 	const fs::path page = o.page.empty() ? find_page(beside) : o.page;
 
-	failure why;
 	if (!make_scratch_folder("jogar-web", store.root, why)) {
 		std::cerr << "jogar-web: " << why.reason << "\n";
 		return 1;
@@ -210,7 +295,9 @@ int main(int argc, char **argv)
 				server.stop();
 			});
 			std::thread reaper([&store, &s] { reap_idle_games(store, s); });
-			std::cout << "http://" << o.host << ":" << port << "/" << std::endl;
+			const bool ipv6 = o.host.find(':') != std::string::npos;
+			std::cout << "http://" << (ipv6 ? "[" + o.host + "]" : o.host) << ":"
+				  << port << "/" << std::endl;
 			status = server.listen_after_bind() ? 0 : 1;
 			// Whether a signal or a failure ended it, the two helpers go.
 			pthread_kill(signals.native_handle(), SIGUSR1);

@@ -80,8 +80,10 @@ async function turn(place) {
       say(`Place ${place + 1} shows ${flipped.value}. Turn a second card.`);
       return;
     }
+    // The second card completes the move: the server shows its face only
+    // with the judge's verdict.
     const first = game.up[0];
-    const move = await api(`/api/games/${game.id}/moves`, { first, second: place });
+    const move = await api(`/api/games/${game.id}/flip`, { place });
     game.up = [];
     game.faces[first] = move.values[0];
     game.faces[place] = move.values[1];

@@ -4,10 +4,14 @@ import { mkdtempSync, writeFileSync, chmodSync, readdirSync, rmSync } from "node
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { after, before, test } from "node:test";
-import { call, startServer } from "./server.mjs";
+import { spawn } from "node:child_process";
+import { once } from "node:events";
+import { request as httpRequest } from "node:http";
+import { call, memoria, program, startServer } from "./server.mjs";
 
 let server;
-before(async () => { server = await startServer(); });
+// Every test's games come from one address: the per-address cap has a test of its own.
+before(async () => { server = await startServer(["--max-games-per-client", "1000"]); });
 after(async () => { assert.equal(await server.stop(), 0); });
 
 const newGame = async (base = server.url) => {
@@ -16,51 +20,62 @@ const newGame = async (base = server.url) => {
   return created.body;
 };
 
-// Learns every face by flipping, then plays the pairs: a whole game.
+// Plays by memory, as a player would: faces are seen only as moves show
+// them, so it turns an unseen card, then its known partner or another unseen
+// one. Returns the last move's answer and every answer on the way.
 async function playWholeGame(base, id) {
-  const byValue = new Map();
-  for (let place = 0; place < 16; place++) {
-    const flipped = await call(base, `/api/games/${id}/flip`, { place });
-    assert.deepEqual(flipped, { status: 200, body: { place, value: flipped.body.value } });
-    byValue.set(flipped.body.value, [...(byValue.get(flipped.body.value) ?? []), place]);
+  const flip = (place) => call(base, `/api/games/${id}/flip`, { place });
+  const known = new Map();
+  const found = new Set();
+  const partner = (place) =>
+    [...known].find(([p, v]) => p !== place && v === known.get(place) && !found.has(p))?.[0];
+  const unseen = () => [...Array(16).keys()].find((p) => !known.has(p));
+  const answers = [];
+  while (found.size < 16) {
+    const first = [...known.keys()].find((p) => !found.has(p) && partner(p) !== undefined) ?? unseen();
+    const shown = await flip(first);
+    assert.deepEqual(Object.keys(shown.body).sort(), ["place", "value"]);
+    known.set(first, shown.body.value);
+    const second = partner(first) ?? unseen();
+    const move = await flip(second);
+    assert.equal(move.status, 200);
+    // Every answer echoes its own move, and the judge decides.
+    assert.deepEqual([move.body.first, move.body.second, move.body.values[0]], [first, second, known.get(first)]);
+    known.set(second, move.body.values[1]);
+    const pair = move.body.values[0] === move.body.values[1];
+    assert.equal(move.body.verdict, pair ? 1 : 0);
+    assert.equal(move.body.message, pair ? "deu certo" : "não são iguais ");
+    if (pair) found.add(first).add(second);
+    answers.push(move.body);
   }
-  let last;
-  for (const [value, [first, second]] of byValue) {
-    last = await call(base, `/api/games/${id}/moves`, { first, second });
-    assert.equal(last.status, 200);
-    // Every reply echoes its own move.
-    assert.equal(last.body.first, first);
-    assert.equal(last.body.second, second);
-    assert.deepEqual(last.body.values, [value, value]);
-    assert.equal(last.body.verdict, 1);
-    assert.equal(last.body.message, "deu certo");
-  }
-  return last.body;
+  return { last: answers.at(-1), answers };
 }
 
-test("a whole game, with a miss, the found cards and the end", async () => {
-  const game = await newGame();
-  assert.match(game.game, /^[0-9a-f]{32}$/);
-  assert.deepEqual({ ...game, game: 0 }, { game: 0, places: 16, moves: 0, pairs_left: 8, finished: false });
-  const faces = [];
-  for (let place = 0; place < 16; place++)
-    faces.push((await call(server.url, `/api/games/${game.game}/flip`, { place })).body.value);
-  const second = faces.findIndex((v, p) => p > 0 && v !== faces[0]);
-  const miss = await call(server.url, `/api/games/${game.game}/moves`, { first: 0, second });
-  assert.equal(miss.body.verdict, 0);
-  assert.equal(miss.body.message, "não são iguais ");
-  const end = await playWholeGame(server.url, game.game);
-  assert.deepEqual({ ...end, first: 0, second: 0, values: 0 },
-    { first: 0, second: 0, values: 0, verdict: 1, message: "deu certo", moves: 9, pairs_left: 0, finished: true });
-  const shown = await call(server.url, `/api/games/${game.game}`);
-  assert.equal(shown.body.finished, true);
-  assert.equal(Object.keys(shown.body.found).length, 16);
-  assert.deepEqual(Object.values(shown.body.found).sort(), [...faces].sort());
+test("a whole game by flips: faces only as moves show them, misses counted, the end", async () => {
+  const { game: id, ...fresh } = await newGame();
+  assert.match(id, /^[0-9a-f]{32}$/);
+  assert.deepEqual(fresh, { places: 16, moves: 0, pairs_left: 8, finished: false, found: {}, pending: null });
+  const first = await call(server.url, `/api/games/${id}/flip`, { place: 5 });
+  // A reload draws the card that was shown, and nothing more.
+  const shown = await call(server.url, `/api/games/${id}`);
+  assert.deepEqual(shown.body.pending, { place: 5, value: first.body.value });
+  assert.deepEqual(shown.body.found, {});
+  const opening = await call(server.url, `/api/games/${id}/flip`, { place: 6 });
+  assert.deepEqual([opening.body.first, opening.body.second, opening.body.moves], [5, 6, 1]);
+  assert.equal(opening.body.pending, null);
+  const { last, answers } = await playWholeGame(server.url, id);
+  assert.equal(last.finished, true);
+  assert.equal(last.pairs_left, 0);
+  assert.equal(last.moves, answers.length + 1);
+  const end = await call(server.url, `/api/games/${id}`);
+  assert.equal(Object.keys(end.body.found).length, 16);
+  assert.equal((await call(server.url, `/api/games/${id}/flip`, { place: 0 })).status, 409);
 });
 
-test("every error has its status and a JSON error", async () => {
+test("every refusal has its status and a JSON error, and the game plays on", async () => {
   const { game: id } = await newGame();
   const moves = `/api/games/${id}/moves`;
+  const flip = `/api/games/${id}/flip`;
   const cases = [
     [400, moves, "{not json"],
     [400, moves, "[0, 1]"],
@@ -72,10 +87,15 @@ test("every error has its status and a JSON error", async () => {
     [400, moves, { first: 0, second: 16 }],
     [400, moves, { first: -1, second: 1 }],
     [400, moves, '{"first": 0, "second": 18446744073709551617}'],
-    [400, `/api/games/${id}/flip`, { place: 99 }],
+    [400, moves, '{"first": 0, "second": 1, "second": 2}'],
+    [400, moves, '{"first": -0, "second": 1}'],
+    [400, moves, '{"first": {"x": 1}, "second": 1}'],
+    [400, flip, { place: 99 }],
     [404, "/api/games/0123456789abcdef0123456789abcdef", undefined],
     [404, `/api/games/${id}/../../etc/passwd`, undefined],
     [404, "/api/games/..%2F..%2Fetc%2Fpasswd/moves", { first: 0, second: 1 }],
+    [405, `/api/games/${id}`, "{}"],
+    [405, "/api/games", undefined],
     [409, moves, { first: 3, second: 3 }],
     [413, moves, JSON.stringify({ first: 0, second: 1, pad: "x".repeat(1100) })],
   ];
@@ -84,32 +104,83 @@ test("every error has its status and a JSON error", async () => {
     assert.equal(got.status, status, `${path} ${JSON.stringify(body)}`);
     assert.equal(typeof got.body.error, "string");
   }
-  // A card already found is refused before the judge sees it.
-  const faces = [];
-  for (let place = 0; place < 16; place++)
-    faces.push((await call(server.url, `/api/games/${id}/flip`, { place })).body.value);
-  const partner = faces.indexOf(faces[0], 1);
-  assert.equal((await call(server.url, moves, { first: 0, second: partner })).body.verdict, 1);
-  const again = await call(server.url, moves, { first: partner, second: 1 });
-  assert.equal(again.status, 409);
-  assert.equal((await call(server.url, `/api/games/${id}`)).body.moves, 1);
+  const wrongMethod = await fetch(new URL("/api/games", server.url), { method: "DELETE" });
+  assert.deepEqual([wrongMethod.status, wrongMethod.headers.get("allow")], [405, "POST"]);
+  // The card of a move under way: not again, and no move of two other cards.
+  assert.equal((await call(server.url, flip, { place: 2 })).status, 200);
+  assert.equal((await call(server.url, flip, { place: 2 })).status, 409);
+  assert.equal((await call(server.url, moves, { first: 0, second: 1 })).status, 409);
+  assert.equal((await call(server.url, `/api/games/${id}`)).body.moves, 0);
+  assert.equal((await call(server.url, flip, { place: 3 })).body.moves, 1);
+  // The game still plays to its end.
+  assert.equal((await playWholeGame(server.url, id)).last.finished, true);
 });
 
-test("a failing judge is a 502 with its stderr line, and the game is unchanged", async () => {
+// A stand-in judge: the real one for the start-up probe, then what `then`
+// says for every move.
+function standInJudge(then) {
   const dir = mkdtempSync(join(tmpdir(), "jogar-web-test-"));
-  const failing = join(dir, "failing-judge");
-  writeFileSync(failing, "#!/bin/sh\necho 'memoria: conector.txt: Permission denied' >&2\nexit 2\n");
-  chmodSync(failing, 0o755);
-  const broken = await startServer(["--memoria", failing]);
+  const judge = join(dir, "judge");
+  writeFileSync(judge, `#!/bin/sh\nif [ ! -e "${dir}/probed" ]; then : > "${dir}/probed"; exec "${memoria}"; fi\n${then}\n`);
+  chmodSync(judge, 0o755);
+  return { judge, remove: () => rmSync(dir, { recursive: true, force: true }) };
+}
+
+test("a judge that fails or hangs: 502 or 504, nothing named, the game and its card unchanged", async () => {
+  for (const [status, then, args] of [
+    [502, "echo 'memoria: conector.txt: Permission denied' >&2; exit 2", []],
+    [504, "sleep 30", ["--judge-timeout", "300"]],
+  ]) {
+    const stand = standInJudge(then);
+    const broken = await startServer(["--memoria", stand.judge, ...args]);
+    try {
+      const { game: id } = await newGame(broken.url);
+      await call(broken.url, `/api/games/${id}/flip`, { place: 4 });
+      const started = Date.now();
+      const got = await call(broken.url, `/api/games/${id}/flip`, { place: 9 });
+      assert.equal(got.status, status);
+      assert.ok(Date.now() - started < 5000);
+      assert.doesNotMatch(got.body.error, /\d/, "no place or position in the error");
+      const after = (await call(broken.url, `/api/games/${id}`)).body;
+      assert.deepEqual([after.moves, after.pending.place], [0, 4]);
+    } finally {
+      await broken.stop();
+      stand.remove();
+    }
+  }
+});
+
+test("a judge that cannot judge stops the server at start, with one line", async () => {
+  const stand = standInJudge("exit 0");
   try {
-    const { game: id } = await newGame(broken.url);
-    const got = await call(broken.url, `/api/games/${id}/moves`, { first: 0, second: 1 });
-    assert.equal(got.status, 502);
-    assert.match(got.body.error, /exit status 2: memoria: conector.txt: Permission denied/);
-    assert.equal((await call(broken.url, `/api/games/${id}`)).body.moves, 0);
+    for (const judge of ["/nonexistent/memoria", "/bin/true"]) {
+      const child = spawn(program, ["--port", "0", "--memoria", judge], { stdio: ["ignore", "pipe", "pipe"] });
+      let errors = "";
+      child.stderr.on("data", (chunk) => { errors += chunk; });
+      const [code] = await once(child, "exit");
+      assert.equal(code, 1);
+      assert.match(errors, /^jogar-web: .* cannot judge a move: .*\n$/);
+    }
   } finally {
-    await broken.stop();
-    rmSync(dir, { recursive: true, force: true });
+    stand.remove();
+  }
+});
+
+test("no more than --max-games-per-client open games from one address", async () => {
+  const small = await startServer(["--max-games-per-client", "2"]);
+  try {
+    const from = (localAddress) => new Promise((resolve, reject) => {
+      const request = httpRequest(new URL("/api/games", small.url), { method: "POST", localAddress }, (response) => {
+        response.resume();
+        response.on("end", () => resolve(response.statusCode));
+      });
+      request.on("error", reject);
+      request.end();
+    });
+    assert.deepEqual([await from("127.0.0.2"), await from("127.0.0.2"), await from("127.0.0.2")], [201, 201, 429]);
+    assert.equal(await from("127.0.0.3"), 201);
+  } finally {
+    await small.stop();
   }
 });
 
@@ -132,7 +203,8 @@ test("50 games side by side: nothing lost or mixed up", async () => {
   const games = await Promise.all(Array.from({ length: 50 }, () => newGame()));
   assert.equal(new Set(games.map((g) => g.game)).size, 50);
   const ends = await Promise.all(games.map((g) => playWholeGame(server.url, g.game)));
-  for (const end of ends) assert.deepEqual([end.moves, end.pairs_left, end.finished], [8, 0, true]);
+  for (const { last, answers } of ends)
+    assert.deepEqual([last.moves, last.pairs_left, last.finished], [answers.length, 0, true]);
 });
 
 test("the server's folders are gone after it stops", async () => {

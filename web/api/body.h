@@ -1,0 +1,17 @@
+// Reading a request's JSON body strictly: an object of integer fields and
+// nothing else, no key twice, no -0. A body that is read two ways by two
+// readers is a body that can mean two things.
+#ifndef MEMORIA_WEB_API_BODY_H
+#define MEMORIA_WEB_API_BODY_H
+
+#include <string>
+#include <vector>
+
+#include "failure.h"
+
+// Reads the body as an object holding exactly the named fields, each a
+// place 0 to 15, in the order named. An empty body is an empty object.
+bool read_places(const std::string &body, const std::vector<const char *> &names,
+		 std::vector<int> &places, failure &wrong);
+
+#endif
