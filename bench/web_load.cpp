@@ -1,36 +1,47 @@
 // Load on jogar-web: many games played at once through its HTTP API, each
-// move judged by the real memoria.
+// move judged by the real memoria, among many idle and hostile connections.
+// The client is event-driven, one thread: a thread a connection could not
+// hold ten thousand of them.
 //
-// usage: web_load JOGAR_WEB MEMORIA [GAMES [SECONDS]]
+// usage: web_load JOGAR_WEB MEMORIA [GAMES [SECONDS [IDLE [TRICKLERS]]]]
 // Measures, one after the other: the bare spawn rate of memoria (a loop that
-// only starts it and waits), the server's saturated throughput (closed loop,
-// as fast as it answers), and an open loop of GAMES games (500) each making
-// a move a second for SECONDS (10), with the latency of each move taken from
-// the time it was due, so that a slow answer cannot hide the ones behind it.
-// Prints one "name value" line a figure.
+// only starts it and waits); the server's saturated throughput (8 clients, a
+// closed loop); then IDLE (10000) kept-alive connections each making a
+// request every 2 to 5 s, TRICKLERS (1000) connections that trickle request
+// heads and reconnect whenever the server cuts them, and GAMES (500) games
+// each making a move a second for SECONDS (10), the latency of each move
+// taken from the time it was due. Clients come from 127.0.0.x addresses
+// spread so that no address passes the per-address caps. Prints one
+// "name value" line a figure.
 #include <fcntl.h>
-#include <httplib.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
+#include <boost/asio.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
+#include <functional>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 using nlohmann::json;
 using clock_type = std::chrono::steady_clock;
 namespace fs = std::filesystem;
+namespace net = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = net::ip::tcp;
 
 namespace {
 
@@ -67,150 +78,261 @@ double bare_spawn_rate(const std::string &memoria, double seconds)
 	return rate;
 }
 
-// One game as a player sees it: the places found so far.
-struct player {
-	std::string id;
-	std::vector<bool> found = std::vector<bool>(16, false);
-	std::mt19937 random{std::random_device{}()};
-};
-
-struct tally {
-	std::atomic<long> moves{0};
-	std::atomic<long> failed{0};
-	std::atomic<long> mismatched{0};
-	std::mutex lock;
+struct figures {
+	long moves = 0;
+	long failed_moves = 0;
+	long mismatched = 0;
+	long idle_requests = 0;
+	long idle_failed = 0;
+	long trickler_cuts = 0;
 	std::vector<double> latencies_ms;
 };
 
-bool new_game(httplib::Client &client, player &p)
-{
-	const auto res = client.Post("/api/games", "{}", "application/json");
-	if (!res || res->status != 201) {
-		std::fprintf(stderr, "web_load: no new game: %s\n",
-			     res ? (std::to_string(res->status) + " " + res->body).c_str()
-				 : httplib::to_string(res.error()).c_str());
-		return false;
-	}
-	p.id = json::parse(res->body)["game"].get<std::string>();
-	p.found.assign(16, false);
-	return true;
-}
+struct load {
+	net::io_context io{1};
+	tcp::endpoint server;
+	std::string host_header;
+	figures f;
+	bool running = true;
+};
 
-// Makes one move of two places not yet found; checks that the reply echoes
-// it and that the verdict agrees with the faces shown.
-void make_move(httplib::Client &client, player &p, tally &t)
+// A kept-alive HTTP connection that makes one request at a time.
+class client : public std::enable_shared_from_this<client> {
+public:
+	using answer = std::function<void(int status, const std::string &body)>;
+	client(load &l, const std::string &from) : load_(l), stream_(l.io), from_(from) {}
+
+	void connect(std::function<void(bool)> done)
+	{
+		beast::error_code ec;
+		tcp::socket &socket = stream_.socket();
+		socket.open(tcp::v4(), ec);
+		socket.bind(tcp::endpoint(net::ip::make_address(from_), 0), ec);
+		if (ec)
+			return done(false);
+		stream_.async_connect(
+			load_.server, [self = shared_from_this(), done](beast::error_code e) {
+				beast::error_code ignored;
+				self->stream_.socket().set_option(tcp::no_delay(true), ignored);
+				done(!e);
+			});
+	}
+
+	// A status of 0 means the connection failed.
+	void request(http::verb method, const std::string &target, const std::string &body,
+		     answer done)
+	{
+		request_ = {method, target, 11};
+		request_.set(http::field::host, load_.host_header);
+		if (method == http::verb::post)
+			request_.set(http::field::content_type, "application/json");
+		request_.body() = body;
+		request_.prepare_payload();
+		stream_.expires_after(std::chrono::seconds(30));
+		http::async_write(
+			stream_, request_,
+			[self = shared_from_this(), done](beast::error_code ec, std::size_t) {
+				if (ec)
+					return done(0, "");
+				self->read(done);
+			});
+	}
+
+	tcp::socket &socket() { return stream_.socket(); }
+
+private:
+	void read(const answer &done)
+	{
+		response_ = {};
+		http::async_read(
+			stream_, buffer_, response_,
+			[self = shared_from_this(), done](beast::error_code ec, std::size_t) {
+				if (ec)
+					return done(0, "");
+				done(static_cast<int>(self->response_.result_int()),
+				     self->response_.body());
+			});
+	}
+
+	load &load_;
+	beast::tcp_stream stream_;
+	std::string from_;
+	beast::flat_buffer buffer_;
+	http::request<http::string_body> request_;
+	http::response<http::string_body> response_;
+};
+
+// One game as a player sees it: the places found so far.
+struct player : std::enable_shared_from_this<player> {
+	player(load &l, std::shared_ptr<client> c) : load_(l), conn(std::move(c)) {}
+	load &load_;
+	std::shared_ptr<client> conn;
+	std::string id;
+	std::vector<bool> found = std::vector<bool>(16, false);
+	std::mt19937 random{std::random_device{}()};
+	net::steady_timer timer{load_.io};
+
+	void new_game(std::function<void(bool)> done)
+	{
+		conn->request(
+			http::verb::post, "/api/games", "{}",
+			[self = shared_from_this(), done](int status, const std::string &body) {
+				const json reply = json::parse(body, nullptr, false);
+				if (status != 201 || reply.is_discarded())
+					return done(false);
+				self->id = reply["game"];
+				self->found.assign(16, false);
+				done(true);
+			});
+	}
+
+	// A move of two places not yet found; checks that the reply echoes it
+	// and that the verdict agrees with the faces shown.
+	void move(std::function<void(bool)> done)
+	{
+		std::vector<int> open;
+		for (int place = 0; place < 16; ++place) {
+			if (!found[static_cast<std::size_t>(place)])
+				open.push_back(place);
+		}
+		std::shuffle(open.begin(), open.end(), random);
+		const int first = open[0];
+		const int second = open[1];
+		conn->request(http::verb::post, "/api/games/" + id + "/moves",
+			      json{{"first", first}, {"second", second}}.dump(),
+			      [self = shared_from_this(), first, second,
+			       done](int status, const std::string &body) {
+				      self->judged(status, body, first, second, done);
+			      });
+	}
+
+	void judged(int status, const std::string &body, int first, int second,
+		    const std::function<void(bool)> &done)
+	{
+		figures &f = load_.f;
+		const json reply = json::parse(body, nullptr, false);
+		if (status != 200 || reply.is_discarded()) {
+			if (f.failed_moves++ < 5)
+				std::fprintf(stderr, "web_load: move failed: %d %s\n", status,
+					     body.c_str());
+			return done(false);
+		}
+		const bool echoed = reply.value("first", -1) == first &&
+				    reply.value("second", -1) == second &&
+				    reply["values"].is_array();
+		if (!echoed ||
+		    (reply["values"][0] == reply["values"][1]) != (reply["verdict"] == 1)) {
+			++f.mismatched;
+			return done(false);
+		}
+		++f.moves;
+		if (reply["verdict"] == 1)
+			found[static_cast<std::size_t>(first)] =
+				found[static_cast<std::size_t>(second)] = true;
+		if (reply["finished"] == true)
+			return new_game(done);
+		done(true);
+	}
+};
+
+std::string address(int block, int n)
 {
-	std::vector<int> open;
-	for (int place = 0; place < 16; ++place) {
-		if (!p.found[static_cast<std::size_t>(place)])
-			open.push_back(place);
-	}
-	std::shuffle(open.begin(), open.end(), p.random);
-	const json body = {{"first", open[0]}, {"second", open[1]}};
-	const auto res = client.Post(("/api/games/" + p.id + "/moves").c_str(), body.dump(),
-				     "application/json");
-	if (!res || res->status != 200) {
-		if (t.failed++ < 5)
-			std::fprintf(stderr, "web_load: move failed: %s\n",
-				     res ? (std::to_string(res->status) + " " + res->body).c_str()
-					 : httplib::to_string(res.error()).c_str());
-		return;
-	}
-	const json reply = json::parse(res->body, nullptr, false);
-	const bool echoed = !reply.is_discarded() && reply.value("first", -1) == open[0] &&
-			    reply.value("second", -1) == open[1] && reply["values"].is_array();
-	if (!echoed || (reply["values"][0] == reply["values"][1]) != (reply["verdict"] == 1)) {
-		++t.mismatched;
-		return;
-	}
-	++t.moves;
-	if (reply["verdict"] == 1)
-		p.found[static_cast<std::size_t>(open[0])] =
-			p.found[static_cast<std::size_t>(open[1])] = true;
-	if (reply["finished"] == true && !new_game(client, p))
-		++t.failed;
+	return "127.0." + std::to_string(block) + "." + std::to_string(2 + n % 250);
 }
 
 // As fast as the server answers: clients each playing one game after another.
-double saturated_rate(const std::string &host, int port, int clients, double seconds)
+double saturated_rate(load &l, int clients, double seconds)
 {
-	tally t;
-	std::vector<std::thread> threads;
 	const auto start = clock_type::now();
+	const long before = l.f.moves;
+	std::function<void(std::shared_ptr<player>)> next = [&](const std::shared_ptr<player> &p) {
+		if (seconds_since(start) < seconds)
+			p->move([&, p](bool) { next(p); });
+	};
 	for (int c = 0; c < clients; ++c) {
-		threads.emplace_back([&] {
-			httplib::Client client(host, port);
-			client.set_keep_alive(true);
-			client.set_tcp_nodelay(true);
-			player p;
-			if (!new_game(client, p))
-				return;
-			while (seconds_since(start) < seconds)
-				make_move(client, p, t);
+		auto conn = std::make_shared<client>(l, address(1, c));
+		auto p = std::make_shared<player>(l, conn);
+		conn->connect([&, p](bool ok) {
+			if (ok)
+				p->new_game([&, p](bool made) {
+					if (made)
+						next(p);
+				});
 		});
 	}
-	for (std::thread &th : threads)
-		th.join();
-	return static_cast<double>(t.moves) / seconds_since(start);
+	l.io.restart();
+	l.io.run();
+	return static_cast<double>(l.f.moves - before) / seconds_since(start);
 }
 
-// `games` games, a move a second each, spread evenly over each second.
-void open_loop(const std::string &host, int port, int games, double seconds, int threads_count,
-	       tally &t)
+// A connection that makes a small request every 2 to 5 s, for ever.
+void keep_idle(load &l, const std::shared_ptr<client> &c,
+	       const std::shared_ptr<net::steady_timer> &t, std::mt19937 &random)
 {
-	std::vector<std::thread> threads;
-	// The games are all made before the first move is due.
-	std::atomic<int> ready{0};
-	std::atomic<long> start_us{0};
-	for (int th = 0; th < threads_count; ++th) {
-		// Connections come one at a time, as players arrive: the library's
-		// listen backlog is five.
-		std::this_thread::sleep_for(std::chrono::milliseconds(20));
-		threads.emplace_back([&, th] {
-			httplib::Client client(host, port);
-			client.set_keep_alive(true);
-			client.set_tcp_nodelay(true);
-			std::vector<player> mine;
-			std::vector<int> offsets;
-			for (int g = th; g < games; g += threads_count) {
-				mine.emplace_back();
-				offsets.push_back(g);
-				if (!new_game(client, mine.back()))
-					++t.failed;
-			}
-			if (++ready == threads_count)
-				start_us =
-					std::chrono::duration_cast<std::chrono::microseconds>(
-						(clock_type::now() + std::chrono::milliseconds(100))
-							.time_since_epoch())
-						.count();
-			while (start_us == 0)
-				std::this_thread::sleep_for(std::chrono::milliseconds(1));
-			const clock_type::time_point start{
-				std::chrono::microseconds(start_us.load())};
-			std::vector<double> latencies;
-			for (int second = 0; second < static_cast<int>(seconds); ++second) {
-				for (std::size_t i = 0; i < mine.size(); ++i) {
-					const auto due =
-						start +
-						std::chrono::microseconds(static_cast<long>(
-							1e6 *
-							(second + offsets[i] / double(games))));
-					std::this_thread::sleep_until(due);
-					make_move(client, mine[i], t);
-					latencies.push_back(
-						std::chrono::duration<double, std::milli>(
-							clock_type::now() - due)
-							.count());
-				}
-			}
-			const std::lock_guard<std::mutex> hold(t.lock);
-			t.latencies_ms.insert(t.latencies_ms.end(), latencies.begin(),
-					      latencies.end());
-		});
+	if (!l.running)
+		return;
+	t->expires_after(std::chrono::milliseconds(2000 + random() % 3000));
+	t->async_wait([&l, c, t, &random](beast::error_code ec) {
+		if (ec || !l.running)
+			return;
+		c->request(http::verb::get, "/style.css", "",
+			   [&l, c, t, &random](int status, const std::string &) {
+				   ++l.f.idle_requests;
+				   if (status != 200) {
+					   ++l.f.idle_failed;
+					   return;
+				   }
+				   keep_idle(l, c, t, random);
+			   });
+	});
+}
+
+// Trickles a request head a byte every 300 ms; when the server cuts it,
+// connects again.
+void trickle(load &l, int n)
+{
+	if (!l.running)
+		return;
+	auto c = std::make_shared<client>(l, address(3, n));
+	c->connect([&l, c, n](bool ok) {
+		if (!ok)
+			return;
+		auto t = std::make_shared<net::steady_timer>(l.io);
+		auto step = std::make_shared<std::function<void()>>();
+		*step = [&l, c, t, step, n] {
+			static const char byte[] = "X";
+			net::async_write(c->socket(), net::buffer(byte, 1),
+					 [&l, c, t, step, n](beast::error_code ec, std::size_t) {
+						 if (ec) {
+							 ++l.f.trickler_cuts;
+							 *step = nullptr;
+							 return trickle(l, n);
+						 }
+						 t->expires_after(std::chrono::milliseconds(300));
+						 t->async_wait([&l, step](beast::error_code e) {
+							 if (!e && l.running && *step)
+								 (*step)();
+						 });
+					 });
+		};
+		static const std::string head = "GET / HTTP/1.1\r\nX-Slow: ";
+		net::async_write(c->socket(), net::buffer(head),
+				 [step](beast::error_code, std::size_t) { (*step)(); });
+	});
+}
+
+long server_rss_kib(pid_t pid)
+{
+	std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+	std::string word;
+	while (status >> word) {
+		if (word == "VmRSS:") {
+			long kib = 0;
+			status >> kib;
+			return kib;
+		}
 	}
-	for (std::thread &th : threads)
-		th.join();
+	return -1;
 }
 
 double percentile(std::vector<double> values, double p)
@@ -230,9 +352,7 @@ pid_t start_server(const std::string &program, const std::string &memoria, int &
 	posix_spawn_file_actions_t actions;
 	posix_spawn_file_actions_init(&actions);
 	posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-	// Every game of the load comes from one address.
-	std::vector<std::string> words = {
-		program, "--port", "0", "--memoria", memoria, "--max-games-per-client", "100000"};
+	std::vector<std::string> words = {program, "--port", "0", "--memoria", memoria};
 	std::vector<char *> argv;
 	for (std::string &w : words)
 		argv.push_back(w.data());
@@ -259,36 +379,141 @@ pid_t start_server(const std::string &program, const std::string &memoria, int &
 int main(int argc, char **argv)
 {
 	if (argc < 3) {
-		std::fprintf(stderr, "usage: web_load JOGAR_WEB MEMORIA [GAMES [SECONDS]]\n");
+		std::fprintf(
+			stderr,
+			"usage: web_load JOGAR_WEB MEMORIA [GAMES [SECONDS [IDLE [TRICKLERS]]]]\n");
 		return 2;
 	}
+	rlimit limit{};
+	getrlimit(RLIMIT_NOFILE, &limit);
+	limit.rlim_cur = limit.rlim_max;
+	setrlimit(RLIMIT_NOFILE, &limit);
 	const std::string memoria = fs::absolute(argv[2]).string();
 	const int games = argc > 3 ? std::atoi(argv[3]) : 500;
 	const double seconds = argc > 4 ? std::atof(argv[4]) : 10;
+	const int idle = argc > 5 ? std::atoi(argv[5]) : 10000;
+	const int tricklers = argc > 6 ? std::atoi(argv[6]) : 1000;
 	int port = 0;
 	const pid_t server = start_server(argv[1], memoria, port);
 	if (server < 0) {
 		std::fprintf(stderr, "web_load: cannot start %s\n", argv[1]);
 		return 1;
 	}
+	load l;
+	l.server = tcp::endpoint(net::ip::make_address("127.0.0.1"),
+				 static_cast<unsigned short>(port));
+	l.host_header = "127.0.0.1:" + std::to_string(port);
+	const long fresh_rss = server_rss_kib(server);
 	const double bare = bare_spawn_rate(memoria, 5);
-	const double saturated = saturated_rate("127.0.0.1", port, 8, 5);
-	tally t;
-	open_loop("127.0.0.1", port, games, seconds, 32, t);
+	const double saturated = saturated_rate(l, 8, 5);
+
+	// The idle connections, all made and each heard once before the games.
+	std::mt19937 random{20261209};
+	std::vector<std::shared_ptr<client>> idlers;
+	long connected = 0;
+	for (int i = 0; i < idle; ++i) {
+		auto c = std::make_shared<client>(l, address(10 + i / 2500, i));
+		idlers.push_back(c);
+		c->connect([&l, c, &random, &connected](bool ok) {
+			if (!ok) {
+				++l.f.idle_failed;
+				return;
+			}
+			c->request(
+				http::verb::get, "/style.css", "",
+				[&l, c, &random, &connected](int status, const std::string &) {
+					++l.f.idle_requests;
+					++connected;
+					if (status != 200)
+						++l.f.idle_failed;
+					else
+						keep_idle(l, c,
+							  std::make_shared<net::steady_timer>(l.io),
+							  random);
+				});
+		});
+	}
+	l.io.restart();
+	const auto opened = clock_type::now();
+	while (connected + l.f.idle_failed < idle && seconds_since(opened) < 60)
+		l.io.run_for(std::chrono::milliseconds(100));
+	const long idle_rss = server_rss_kib(server);
+	const long idle_open = connected;
+
+	for (int n = 0; n < tricklers; ++n)
+		trickle(l, n);
+	// The games: made first, then a move each second, spread over it.
+	std::vector<std::shared_ptr<player>> players;
+	long made = 0;
+	for (int g = 0; g < games; ++g) {
+		auto conn = std::make_shared<client>(l, address(2, g / 10));
+		auto p = std::make_shared<player>(l, conn);
+		players.push_back(p);
+		conn->connect([p, &made, &l](bool ok) {
+			if (!ok) {
+				++l.f.failed_moves;
+				return;
+			}
+			p->new_game([&made, &l](bool fine) {
+				++made;
+				if (!fine)
+					++l.f.failed_moves;
+			});
+		});
+	}
+	while (made < games && l.f.failed_moves == 0 && seconds_since(opened) < 120)
+		l.io.run_for(std::chrono::milliseconds(50));
+	const auto start = clock_type::now() + std::chrono::milliseconds(200);
+	long load_rss = 0;
+	for (int g = 0; g < games; ++g) {
+		for (int second = 0; second < static_cast<int>(seconds); ++second) {
+			const auto due = start + std::chrono::microseconds(static_cast<long>(
+							 1e6 * (second + g / double(games))));
+			auto t = std::make_shared<net::steady_timer>(l.io, due);
+			auto p = players[static_cast<std::size_t>(g)];
+			t->async_wait([&l, t, p, due](beast::error_code) {
+				p->move([&l, due](bool) {
+					l.f.latencies_ms.push_back(
+						std::chrono::duration<double, std::milli>(
+							clock_type::now() - due)
+							.count());
+				});
+			});
+		}
+	}
+	net::steady_timer measure(
+		l.io, start + std::chrono::milliseconds(static_cast<long>(500 * seconds)));
+	measure.async_wait([&](beast::error_code) { load_rss = server_rss_kib(server); });
+	const auto finish =
+		start + std::chrono::milliseconds(static_cast<long>(1000 * seconds) + 3000);
+	while (clock_type::now() < finish &&
+	       static_cast<long>(l.f.latencies_ms.size()) < games * static_cast<long>(seconds))
+		l.io.run_for(std::chrono::milliseconds(50));
+	l.running = false;
+	const long answered = static_cast<long>(l.f.latencies_ms.size());
 	kill(server, SIGTERM);
 	int status = 0;
 	waitpid(server, &status, 0);
 	std::printf("bare_spawn_per_s %.0f\n", bare);
 	std::printf("saturated_moves_per_s %.0f\n", saturated);
 	std::printf("saturated_ratio %.2f\n", saturated / bare);
+	std::printf("idle_connections %ld\n", idle_open);
+	std::printf("idle_requests %ld\n", l.f.idle_requests);
+	std::printf("idle_failed %ld\n", l.f.idle_failed);
+	std::printf("tricklers %d\n", tricklers);
+	std::printf("trickler_cuts %ld\n", l.f.trickler_cuts);
 	std::printf("open_loop_games %d\n", games);
 	std::printf("open_loop_seconds %.0f\n", seconds);
-	std::printf("open_loop_moves %ld\n", t.moves.load());
-	std::printf("p50_ms %.2f\n", percentile(t.latencies_ms, 0.50));
-	std::printf("p99_ms %.2f\n", percentile(t.latencies_ms, 0.99));
-	std::printf("max_ms %.2f\n", percentile(t.latencies_ms, 1.0));
-	std::printf("failed %ld\n", t.failed.load());
-	std::printf("mismatched %ld\n", t.mismatched.load());
+	std::printf("open_loop_moves %ld\n", answered);
+	std::printf("p50_ms %.2f\n", percentile(l.f.latencies_ms, 0.50));
+	std::printf("p99_ms %.2f\n", percentile(l.f.latencies_ms, 0.99));
+	std::printf("max_ms %.2f\n", percentile(l.f.latencies_ms, 1.0));
+	std::printf("failed %ld\n",
+		    l.f.failed_moves + (games * static_cast<long>(seconds) - answered));
+	std::printf("mismatched %ld\n", l.f.mismatched);
+	std::printf("rss_fresh_kib %ld\n", fresh_rss);
+	std::printf("rss_idle_kib %ld\n", idle_rss);
+	std::printf("rss_load_kib %ld\n", load_rss);
 	std::printf("server_exit %d\n", WIFEXITED(status) ? WEXITSTATUS(status) : -1);
 	return 0;
 }

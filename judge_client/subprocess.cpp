@@ -41,6 +41,7 @@ std::vector<std::string> command_words(const process_plan &plan)
 std::vector<char *> argv_of(std::vector<std::string> &words)
 {
 	std::vector<char *> argv;
+	argv.reserve(words.size() + 1);
 	for (std::string &w : words)
 		argv.push_back(w.data());
 	argv.push_back(nullptr);

@@ -14,7 +14,6 @@
 
 namespace {
 
-
 // Started anywhere else, the judge would read another game's connector file.
 TEST(Process, NeverStartsOutsideTheFolderAsked)
 {

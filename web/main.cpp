@@ -1,46 +1,60 @@
 // jogar-web: the pair-matching game in a browser. It serves the page and a
 // JSON API, deals each game's cards in an order only it knows, and has every
 // move judged by memoria through the connector file of the game's own folder,
-// as any front end would.
-//
-// When it is ready it prints its address, http://HOST:PORT/, on stdout. It
-// ends on SIGINT or SIGTERM, removing every game's folder. jogar-web(6) is its
-// manual.
-#include <httplib.h>
-#include <pthread.h>
+// as any front end would. When it is ready it prints its address on stdout;
+// SIGINT or SIGTERM ends it, removing every game's folder. jogar-web(6) is
+// its manual.
 #include <signal.h>
+#include <sys/resource.h>
 
-#include <condition_variable>
+#include <algorithm>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/signal_set.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/thread_pool.hpp>
 #include <filesystem>
 #include <iostream>
-#include <regex>
 #include <string>
 #include <system_error>
 #include <thread>
 
 #include "exchange.h"
 #include "files.h"
-#include "usage.h"
+#include "game_root.h"
 #include "games.h"
+#include "http_server.h"
+#include "routes.h"
+#include "usage.h"
 
 namespace fs = std::filesystem;
+namespace net = boost::asio;
 
 namespace {
 
-const char usage[] = "usage: jogar-web [--host ADDRESS] [--port N] [--memoria PROGRAM] "
-		     "[--max-games N]\n"
-		     "                 [--max-games-per-client N] [--judge-timeout MS] "
-		     "[--page FOLDER]\n"
-		     "       jogar-web --help | --version\n";
+const char usage[] =
+	"usage: jogar-web [--host ADDRESS] [--port N] [--memoria PROGRAM] [--page FOLDER]\n"
+	"                 [--max-games N] [--max-games-per-client N] [--judge-timeout MS]\n"
+	"                 [--max-connections N] [--max-connections-per-client N]\n"
+	"                 [--idle-timeout S] [--allow-host NAME]... [--proxy ADDRESS]\n"
+	"       jogar-web --help | --version\n";
+
+// How long moves under way may take to finish once the server is told to stop.
+constexpr std::chrono::seconds stop_grace{3};
 
 struct options {
 	std::string host = "127.0.0.1";
-	int port = 8080;
+	long port = 8080;
 	fs::path memoria;
 	fs::path page;
 	long max_games = 1000;
 	long max_games_per_client = 20;
 	long judge_timeout_ms = 2000;
+	long max_connections = 16000;
+	long max_connections_per_client = 256;
+	long idle_timeout_s = 15;
+	std::vector<std::string> hosts;
+	std::string proxy;
 };
 
 bool parse_number(const std::string &text, long low, long high, long &value)
@@ -54,28 +68,44 @@ bool parse_number(const std::string &text, long low, long high, long &value)
 
 bool parse_web_options(int argc, char **argv, options &o)
 {
+	const struct number_option {
+		const char *name;
+		long options::*field;
+		long low;
+		long high;
+	} numbers[] = {
+		{"--port", &options::port, 0, 65535},
+		{"--max-games", &options::max_games, 1, 1000000},
+		{"--max-games-per-client", &options::max_games_per_client, 1, 1000000},
+		{"--judge-timeout", &options::judge_timeout_ms, 1, 600000},
+		{"--max-connections", &options::max_connections, 1, 1000000},
+		{"--max-connections-per-client", &options::max_connections_per_client, 1, 1000000},
+		{"--idle-timeout", &options::idle_timeout_s, 1, 3600},
+	};
 	for (int i = 1; i < argc; ++i) {
 		const std::string arg = argv[i];
 		if (i + 1 >= argc)
 			return false;
 		const std::string value = argv[++i];
-		long number = 0;
-		if (arg == "--host")
+		const auto *const number =
+			std::find_if(std::begin(numbers), std::end(numbers),
+				     [&arg](const auto &n) { return arg == n.name; });
+		if (number != std::end(numbers)) {
+			if (!parse_number(value, number->low, number->high, o.*(number->field)))
+				return false;
+		} else if (arg == "--host") {
 			o.host = value == "localhost" ? "127.0.0.1" : value;
-		else if (arg == "--port" && parse_number(value, 0, 65535, number))
-			o.port = static_cast<int>(number);
-		else if (arg == "--memoria")
+		} else if (arg == "--memoria") {
 			o.memoria = value;
-		else if (arg == "--page")
+		} else if (arg == "--page") {
 			o.page = value;
-		else if (arg == "--max-games" && parse_number(value, 1, 1000000, number))
-			o.max_games = number;
-		else if (arg == "--max-games-per-client" && parse_number(value, 1, 1000000, number))
-			o.max_games_per_client = number;
-		else if (arg == "--judge-timeout" && parse_number(value, 1, 600000, number))
-			o.judge_timeout_ms = number;
-		else
+		} else if (arg == "--allow-host") {
+			o.hosts.push_back(value);
+		} else if (arg == "--proxy") {
+			o.proxy = value;
+		} else {
 			return false;
+		}
 	}
 	return true;
 }
@@ -85,233 +115,194 @@ bool parse_web_options(int argc, char **argv, options &o)
 fs::path find_page(const fs::path &beside)
 {
 	for (const fs::path &dir : {beside / "page", beside / ".." / "share" / "memoria" / "web"}) {
-		if (fs::exists(dir / "index.html"))
+		std::error_code ignored;
+		if (fs::exists(dir / "index.html", ignored))
 			return dir;
 	}
-	return {};
-}
-
-// The page's three files, read once at start-up: no request ever names a file.
-bool serve_page(httplib::Server &server, const fs::path &dir)
-{
-	const struct {
-		const char *route, *file, *type;
-	} files[] = {{"/", "index.html", "text/html; charset=utf-8"},
-		     {"/style.css", "style.css", "text/css; charset=utf-8"},
-		     {"/game.js", "game.js", "text/javascript; charset=utf-8"}};
-	for (const auto &f : files) {
-		auto text = std::make_shared<std::string>();
-		failure why;
-		if (!read_file(dir / f.file, *text, why)) {
-			std::cerr << "jogar-web: " << why.reason << "\n";
-			return false;
-		}
-		const std::string type = f.type;
-		server.Get(f.route, [text, type](const httplib::Request &, httplib::Response &res) {
-			res.set_content(*text, type);
-		});
-	}
-	return true;
-}
-
-void send(httplib::Response &res, const api_reply &reply)
-{
-	res.status = reply.status;
-	res.set_content(reply.body, "application/json");
-}
-
-// A handler's answer, which comes at once here: the judge runs on the
-// request's own thread.
-template <class Handler>
-httplib::Server::Handler answer(Handler handler)
-{
-	return [handler](const httplib::Request &req, httplib::Response &res) {
-		handler(req, [&res](const api_reply &reply) { send(res, reply); });
-	};
-}
-
-// The client's address as the per-address caps count it: an IPv6 client is
-// counted by its /64, which one host usually holds whole.
-std::string client_of(const httplib::Request &req)
-{
-	const std::string &address = req.remote_addr;
-	if (address.find(':') == std::string::npos)
-		return address;
-	std::string key;
-	int groups = 0;
-	for (std::size_t at = 0; at <= address.size() && groups < 4; ++groups) {
-		const std::size_t end = std::min(address.find(':', at), address.size());
-		if (end == at)
-			break; // a "::" cuts the prefix short: what came before names it
-		key += address.substr(at, end - at) + ":";
-		at = end + 1;
-	}
-	return key + ":/64";
-}
-
-// The one method that a path of the server's takes, or an empty string for
-// a path it does not serve.
-std::string allowed_method(const std::string &path)
-{
-	static const std::regex game("/api/games/[0-9a-f]{32}");
-	static const std::regex change("/api/games/[0-9a-f]{32}/(flip|moves)");
-	if (path == "/api/games" || std::regex_match(path, change))
-		return "POST";
-	if (path == "/" || path == "/style.css" || path == "/game.js" ||
-	    std::regex_match(path, game))
-		return "GET";
-	return "";
-}
-
-void serve_api(httplib::Server &server, game_store &store)
-{
-	const std::string game = "/api/games/([0-9a-f]{32})";
-	using request = const httplib::Request &;
-	server.Post("/api/games", answer([&store](request req, const reply_sink &done) {
-			    create_game(store, client_of(req), done);
-		    }));
-	server.Get(game, answer([&store](request req, const reply_sink &done) {
-			   show_game(store, req.matches[1], done);
-		   }));
-	server.Post(game + "/flip", answer([&store](request req, const reply_sink &done) {
-			    flip_card(store, req.matches[1], req.body, done);
-		    }));
-	server.Post(game + "/moves", answer([&store](request req, const reply_sink &done) {
-			    make_move(store, req.matches[1], req.body, done);
-		    }));
-	// Whatever the library answers by itself (an unknown route, a body too
-	// large) gets a JSON body too.
-	server.set_error_handler([](const httplib::Request &req, httplib::Response &res) {
-		if (!res.body.empty())
-			return;
-		if (res.status == 404 && !allowed_method(req.path).empty()) {
-			res.status = 405;
-			res.set_header("Allow", allowed_method(req.path));
-			res.set_content(error_body("that method is not allowed here"),
-					"application/json");
-			return;
-		}
-		const char *what = res.status == 404   ? "not found"
-				   : res.status == 413 ? "the body is over 1 KiB"
-						       : "bad request";
-		res.set_content(error_body(what), "application/json");
-	});
-	server.set_payload_max_length(1024);
-	server.set_keep_alive_max_count(1000);
-	server.set_keep_alive_timeout(2);
-	// Small answers go out at once, not after a delayed acknowledgement.
-	server.set_tcp_nodelay(true);
-	// Each kept-alive connection holds a worker, so there are enough for
-	// many players at once.
-	server.new_task_queue = [] { return new httplib::ThreadPool(64); };
+	return beside / "page";
 }
 
 // Judges one move with the judge the server will use, before it takes any
 // player: a judge that cannot judge is found at start, not at a first move.
-bool probe_judge(const judge_setup &judge, failure &why)
+bool probe_judge(const judge_setup &judge, const fs::path &dir, failure &why)
 {
-	std::filesystem::path dir;
-	if (!make_scratch_folder("jogar-web-probe", dir, why))
-		return false;
+	std::error_code error;
+	fs::create_directory(dir, error);
 	judgement judged;
-	const bool ruled = ask_memoria(judge, dir, 0, 1, judged, why);
-	std::error_code ignored;
-	std::filesystem::remove_all(dir, ignored);
+	const bool ruled = !error && ask_memoria(judge, dir, 0, 1, judged, why);
+	fs::remove_all(dir, error);
 	if (ruled && judged.verdict != 1)
 		why = {"it judged the pair 0 1 not a pair"};
 	return ruled && judged.verdict == 1;
 }
 
-// Tells the idle-game reaper to end.
-struct stopper {
-	std::mutex lock;
-	std::condition_variable idle;
-	bool done = false;
-};
-
-void reap_idle_games(game_store &store, stopper &s)
+// Raises the soft descriptor limit to the hard one: every connection is a
+// descriptor. Says so when even that is below what the caps need.
+void raise_descriptor_limit(const options &o)
 {
-	std::unique_lock<std::mutex> hold(s.lock);
-	while (!s.idle.wait_for(hold, std::chrono::minutes(1), [&s] { return s.done; })) {
-		hold.unlock();
+	rlimit limit{};
+	if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+		return;
+	limit.rlim_cur = limit.rlim_max;
+	(void)setrlimit(RLIMIT_NOFILE, &limit);
+	const auto needed = static_cast<rlim_t>(o.max_connections) + 64;
+	if (limit.rlim_cur < needed)
+		std::cerr << "jogar-web: the descriptor limit is " << limit.rlim_cur
+			  << ", below the " << needed << " that --max-connections "
+			  << o.max_connections << " needs: connections past it wait\n";
+}
+
+// The Host values that requests may name: the bound address and port, and
+// the names given, alone or with the port.
+std::vector<std::string> reachable_as(const options &o, unsigned short port)
+{
+	const bool ipv6 = o.host.find(':') != std::string::npos;
+	const std::string p = ":" + std::to_string(port);
+	std::vector<std::string> hosts{(ipv6 ? "[" + o.host + "]" : o.host) + p};
+	if (o.host == "127.0.0.1" || o.host == "::1")
+		hosts.push_back("localhost" + p);
+	for (const std::string &name : o.hosts) {
+		hosts.push_back(name);
+		hosts.push_back(name + p);
+	}
+	return hosts;
+}
+
+// Stops taking players, lets the moves under way finish within the grace,
+// then stops the server's thread whatever the connections do.
+void stop_when_settled(net::io_context &io, net::steady_timer &timer, game_store &store,
+		       std::chrono::steady_clock::time_point give_up)
+{
+	bool settled = false;
+	{
+		const std::lock_guard<std::mutex> hold(store.lock);
+		settled = store.judging == 0;
+	}
+	if (settled || std::chrono::steady_clock::now() >= give_up)
+		return io.stop();
+	timer.expires_after(std::chrono::milliseconds(20));
+	timer.async_wait([&io, &timer, &store, give_up](const boost::system::error_code &) {
+		stop_when_settled(io, timer, store, give_up);
+	});
+}
+
+void reap_idle_games(net::steady_timer &timer, game_store &store)
+{
+	timer.expires_after(std::chrono::seconds(30));
+	timer.async_wait([&timer, &store](const boost::system::error_code &ec) {
+		if (ec)
+			return;
 		end_idle_games(store);
-		hold.lock();
+		reap_idle_games(timer, store);
+	});
+}
+
+int serve(const options &o, game_store &store, const page_files &page)
+{
+	net::io_context io(1);
+	const unsigned threads = std::max(2U, 2 * std::thread::hardware_concurrency());
+	net::thread_pool judges(threads);
+	store.run_judge = [&judges](std::function<void()> work) {
+		net::post(judges, std::move(work));
+	};
+	server_config config;
+	config.limits.max_connections = static_cast<std::size_t>(o.max_connections);
+	config.limits.max_connections_per_client =
+		static_cast<std::size_t>(o.max_connections_per_client);
+	config.limits.idle_timeout = std::chrono::seconds(o.idle_timeout_s);
+	config.proxy = o.proxy;
+	http_server server(io, config,
+			   [&store, &page](const http_call &call, const reply_sink &done) {
+				   route(store, page, call, done);
+			   });
+	failure why;
+	if (!server.listen(o.host, static_cast<unsigned short>(o.port), why)) {
+		std::cerr << "jogar-web: " << why.reason << "\n";
+		return 1;
+	}
+	// The hosts are known once the port is; no request is read before io
+	// runs.
+	server.set_hosts(reachable_as(o, server.port()));
+	net::signal_set stop_signals(io, SIGINT, SIGTERM);
+	net::steady_timer settle(io);
+	stop_signals.async_wait([&](const boost::system::error_code &ec, int) {
+		if (ec)
+			return;
+		server.stop_accepting();
+		stop_when_settled(io, settle, store, std::chrono::steady_clock::now() + stop_grace);
+	});
+	net::steady_timer reaper(io);
+	reap_idle_games(reaper, store);
+	const bool ipv6 = o.host.find(':') != std::string::npos;
+	std::cout << "http://" << (ipv6 ? "[" + o.host + "]" : o.host) << ":" << server.port()
+		  << "/" << std::endl;
+	io.run();
+	judges.stop();
+	judges.join();
+	return 0;
+}
+
+// Serves; a failure of the system that Asio reports by throwing (no thread,
+// no descriptor) ends it with one line, and its folders are still removed.
+int serve_reporting(const options &o, game_store &store, const page_files &page)
+{
+	try {
+		return serve(o, store, page);
+	} catch (const std::exception &e) {
+		std::cerr << "jogar-web: " << e.what() << "\n";
+		return 1;
 	}
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+// The server's life from the command line to its exit status.
+int run_web(int argc, char **argv)
 {
 	options o;
 	const bool parsed = parse_web_options(argc, argv, o);
 	if (const int status = command_line_status("jogar-web", usage, argc, argv, parsed);
 	    status >= 0)
 		return status;
+	(void)signal(SIGPIPE, SIG_IGN); // a player gone mid-answer is no reason to die
+	raise_descriptor_limit(o);
 	const fs::path beside = own_folder(argv[0]);
 	game_store store;
 	store.judge.program =
 		o.memoria.empty() ? installed_memoria(beside) : fs::absolute(o.memoria);
+	store.judge.deadline = std::chrono::milliseconds(o.judge_timeout_ms);
 	store.max_games = static_cast<std::size_t>(o.max_games);
 	store.max_games_per_client = static_cast<std::size_t>(o.max_games_per_client);
-	store.judge.deadline = std::chrono::milliseconds(o.judge_timeout_ms);
-	store.run_judge = [](const std::function<void()> &work) { work(); };
+	page_files page;
 	failure why;
-	if (!probe_judge(store.judge, why)) {
-		std::cerr << "jogar-web: " << store.judge.program.string()
-			  << " cannot judge a move: " << why.reason << "\n";
-		return 1;
-	}
-	const fs::path page = o.page.empty() ? find_page(beside) : o.page;
-
-	if (!make_scratch_folder("jogar-web", store.root, why)) {
+	if (!read_page(o.page.empty() ? find_page(beside) : o.page, page, why)) {
 		std::cerr << "jogar-web: " << why.reason << "\n";
 		return 1;
 	}
-
-	sigset_t stop_signals;
-	sigemptyset(&stop_signals);
-	sigaddset(&stop_signals, SIGINT);
-	sigaddset(&stop_signals, SIGTERM);
-	sigaddset(&stop_signals, SIGUSR1); // from main: the server has stopped by itself
-	pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
-	(void)signal(SIGPIPE, SIG_IGN); // a player gone mid-answer is no reason to die
-
-	httplib::Server server;
-	int status = 1;
-	if (serve_page(server, page)) {
-		serve_api(server, store);
-		const int port = o.port == 0 ? server.bind_to_any_port(o.host)
-					     : (server.bind_to_port(o.host, o.port) ? o.port : -1);
-		if (port < 0) {
-			std::cerr << "jogar-web: cannot listen on " << o.host << " port " << o.port
-				  << "\n";
-		} else {
-			stopper s;
-			// Every thread blocks the stop signals; this one waits for them.
-			std::thread signals([&server, &stop_signals] {
-				int got = 0;
-				sigwait(&stop_signals, &got);
-				server.stop();
-			});
-			std::thread reaper([&store, &s] { reap_idle_games(store, s); });
-			const bool ipv6 = o.host.find(':') != std::string::npos;
-			std::cout << "http://" << (ipv6 ? "[" + o.host + "]" : o.host) << ":"
-				  << port << "/" << std::endl;
-			status = server.listen_after_bind() ? 0 : 1;
-			// Whether a signal or a failure ended it, the two helpers go.
-			pthread_kill(signals.native_handle(), SIGUSR1);
-			signals.join();
-			{
-				const std::lock_guard<std::mutex> hold(s.lock);
-				s.done = true;
-			}
-			s.idle.notify_all();
-			reaper.join();
-		}
+	remove_abandoned_roots();
+	game_root root;
+	if (!make_game_root(root, why)) {
+		std::cerr << "jogar-web: " << why.reason << "\n";
+		return 1;
 	}
+	store.root = root.path;
+	int status = 1;
+	if (!probe_judge(store.judge, root.path / "probe", why))
+		std::cerr << "jogar-web: " << store.judge.program.string()
+			  << " cannot judge a move: " << why.reason << "\n";
+	else
+		status = serve_reporting(o, store, page);
 	end_all_games(store);
-	std::error_code ignored;
-	fs::remove_all(store.root, ignored);
+	remove_game_root(root);
 	return status;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+	try {
+		return run_web(argc, argv);
+	} catch (const std::exception &e) {
+		std::cerr << "jogar-web: " << e.what() << "\n";
+		return 1;
+	}
 }

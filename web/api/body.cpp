@@ -36,16 +36,19 @@ struct flat_object : nlohmann::json_sax<json> {
 		return false;
 	}
 	bool null() override { return value(false, 0); }
-	bool boolean(bool) override { return value(false, 0); }
+	bool boolean(bool /*value*/) override { return value(false, 0); }
 	bool number_integer(number_integer_t n) override { return value(true, n); }
 	bool number_unsigned(number_unsigned_t n) override
 	{
 		return value(n <= INT64_MAX, static_cast<std::int64_t>(n <= INT64_MAX ? n : 0));
 	}
-	bool number_float(number_float_t, const string_t &) override { return value(false, 0); }
-	bool string(string_t &) override { return value(false, 0); }
-	bool binary(binary_t &) override { return value(false, 0); }
-	bool start_object(std::size_t) override
+	bool number_float(number_float_t /*value*/, const string_t & /*text*/) override
+	{
+		return value(false, 0);
+	}
+	bool string(string_t & /*value*/) override { return value(false, 0); }
+	bool binary(binary_t & /*value*/) override { return value(false, 0); }
+	bool start_object(std::size_t /*size*/) override
 	{
 		return ++depth == 1 || fail("the body is not a flat JSON object");
 	}
@@ -61,14 +64,14 @@ struct flat_object : nlohmann::json_sax<json> {
 		--depth;
 		return true;
 	}
-	bool start_array(std::size_t) override
+	bool start_array(std::size_t /*size*/) override
 	{
 		return fail(depth == 0 ? "the body is not a JSON object"
 				       : "the body is not a flat JSON object");
 	}
 	bool end_array() override { return true; }
-	bool parse_error(std::size_t, const std::string &,
-			 const nlohmann::detail::exception &) override
+	bool parse_error(std::size_t /*at*/, const std::string & /*token*/,
+			 const nlohmann::detail::exception & /*error*/) override
 	{
 		return fail("the body is not a JSON object");
 	}

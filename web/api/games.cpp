@@ -317,7 +317,7 @@ void end_idle_games(game_store &store)
 void end_all_games(game_store &store)
 {
 	const std::lock_guard<std::mutex> hold(store.lock);
-	for (auto &entry : store.games) {
+	for (const auto &entry : store.games) {
 		entry.second->ended = true;
 		remove_folder(entry.second->dir);
 	}

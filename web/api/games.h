@@ -34,10 +34,14 @@ struct web_game {
 	std::chrono::steady_clock::time_point last_move;
 };
 
-// What a request gives back: an HTTP status and a JSON body.
+// What a request gives back: an HTTP status and a body, JSON unless said.
 struct api_reply {
+	api_reply() = default;
+	api_reply(int s, std::string b) : status(s), body(std::move(b)) {}
 	int status = 200;
 	std::string body;
+	std::string type = "application/json";
+	std::string allow; // for a 405, the method that the path takes
 };
 
 // Where a move is judged: the caller hands the work to its judge pool and

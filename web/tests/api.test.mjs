@@ -25,8 +25,10 @@ const newGame = async (base = server.url) => {
 // one. Returns the last move's answer and every answer on the way.
 async function playWholeGame(base, id) {
   const flip = (place) => call(base, `/api/games/${id}/flip`, { place });
-  const known = new Map();
-  const found = new Set();
+  // What earlier moves found is on the table, face up.
+  const table = (await call(base, `/api/games/${id}`)).body.found;
+  const known = new Map(Object.entries(table).map(([p, v]) => [Number(p), v]));
+  const found = new Set(known.keys());
   const partner = (place) =>
     [...known].find(([p, v]) => p !== place && v === known.get(place) && !found.has(p))?.[0];
   const unseen = () => [...Array(16).keys()].find((p) => !known.has(p));
@@ -38,7 +40,7 @@ async function playWholeGame(base, id) {
     known.set(first, shown.body.value);
     const second = partner(first) ?? unseen();
     const move = await flip(second);
-    assert.equal(move.status, 200);
+    assert.equal(move.status, 200, JSON.stringify(move.body));
     // Every answer echoes its own move, and the judge decides.
     assert.deepEqual([move.body.first, move.body.second, move.body.values[0]], [first, second, known.get(first)]);
     known.set(second, move.body.values[1]);
@@ -137,7 +139,11 @@ test("a judge that fails or hangs: 502 or 504, nothing named, the game and its c
       const { game: id } = await newGame(broken.url);
       await call(broken.url, `/api/games/${id}/flip`, { place: 4 });
       const started = Date.now();
-      const got = await call(broken.url, `/api/games/${id}/flip`, { place: 9 });
+      const judged = call(broken.url, `/api/games/${id}/flip`, { place: 9 });
+      // A GET does not wait for the move: it shows the last settled state.
+      const meanwhile = await call(broken.url, `/api/games/${id}`);
+      assert.deepEqual([meanwhile.status, meanwhile.body.moves, meanwhile.body.pending.place], [200, 0, 4]);
+      const got = await judged;
       assert.equal(got.status, status);
       assert.ok(Date.now() - started < 5000);
       assert.doesNotMatch(got.body.error, /\d/, "no place or position in the error");
@@ -169,8 +175,9 @@ test("a judge that cannot judge stops the server at start, with one line", async
 test("no more than --max-games-per-client open games from one address", async () => {
   const small = await startServer(["--max-games-per-client", "2"]);
   try {
-    const from = (localAddress) => new Promise((resolve, reject) => {
-      const request = httpRequest(new URL("/api/games", small.url), { method: "POST", localAddress }, (response) => {
+    const from = (localAddress, forwarded) => new Promise((resolve, reject) => {
+      const headers = forwarded ? { "X-Forwarded-For": forwarded } : {};
+      const request = httpRequest(new URL("/api/games", small.url), { method: "POST", localAddress, headers }, (response) => {
         response.resume();
         response.on("end", () => resolve(response.statusCode));
       });
@@ -179,8 +186,20 @@ test("no more than --max-games-per-client open games from one address", async ()
     });
     assert.deepEqual([await from("127.0.0.2"), await from("127.0.0.2"), await from("127.0.0.2")], [201, 201, 429]);
     assert.equal(await from("127.0.0.3"), 201);
+    // Without --proxy, a forwarded address is ignored.
+    assert.equal(await from("127.0.0.2", "127.0.0.77"), 429);
   } finally {
     await small.stop();
+  }
+  // Behind the proxy named, its last X-Forwarded-For entry is the client.
+  const proxied = await startServer(["--max-games-per-client", "1", "--proxy", "127.0.0.1"]);
+  try {
+    const via = (forwarded) => call(proxied.url, "/api/games", {}, "POST", { "X-Forwarded-For": forwarded });
+    assert.equal((await via("127.0.0.70, 127.0.0.71")).status, 201);
+    assert.equal((await via("127.0.0.99, 127.0.0.71")).status, 429);
+    assert.equal((await via("127.0.0.71, 127.0.0.72")).status, 201);
+  } finally {
+    await proxied.stop();
   }
 });
 

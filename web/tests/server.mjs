@@ -22,10 +22,10 @@ export async function startServer(args = []) {
 }
 
 // One API call: the status and the parsed body.
-export async function call(base, path, body, method = body === undefined ? "GET" : "POST") {
+export async function call(base, path, body, method = body === undefined ? "GET" : "POST", headers = {}) {
   const response = await fetch(new URL(path, base), {
     method,
-    headers: { "Content-Type": "application/json" },
+    headers: { "Content-Type": "application/json", ...headers },
     body: typeof body === "string" || body === undefined ? body : JSON.stringify(body),
   });
   return { status: response.status, body: await response.json() };
