@@ -27,13 +27,14 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "files.h"
 
 using nlohmann::json;
 using clock_type = std::chrono::steady_clock;
@@ -50,12 +51,15 @@ double seconds_since(clock_type::time_point start)
 	return std::chrono::duration<double>(clock_type::now() - start).count();
 }
 
-// memoria started and waited for, over and over, in a folder of its own.
+// memoria started and waited for, over and over, in a folder of its own:
+// the floor of what a server that starts it for every move can do.
 double bare_spawn_rate(const std::string &memoria, double seconds)
 {
-	const fs::path dir = fs::temp_directory_path() / ("web-load-" + std::to_string(getpid()));
-	fs::create_directories(dir);
-	std::ofstream(dir / "conector.txt") << "2 3\r\n";
+	fs::path dir;
+	failure why;
+	if (!make_scratch_folder("web-load", dir, why) ||
+	    !write_file(dir / "conector.txt", "2 3\r\n", why))
+		return -1;
 	posix_spawn_file_actions_t actions;
 	posix_spawn_file_actions_init(&actions);
 	posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
@@ -323,16 +327,12 @@ void trickle(load &l, int n)
 
 long server_rss_kib(pid_t pid)
 {
-	std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-	std::string word;
-	while (status >> word) {
-		if (word == "VmRSS:") {
-			long kib = 0;
-			status >> kib;
-			return kib;
-		}
-	}
-	return -1;
+	std::string status;
+	failure why;
+	if (!read_file("/proc/" + std::to_string(pid) + "/status", status, why))
+		return -1;
+	const std::size_t at = status.find("VmRSS:");
+	return at == std::string::npos ? -1 : std::atol(status.c_str() + at + 6);
 }
 
 double percentile(std::vector<double> values, double p)
