@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <system_error>
 
 #include "files.h"
@@ -16,23 +17,29 @@ namespace {
 const char prefix[] = "jogar-web";
 const char lock_name[] = "server.lock";
 
-int open_lock(const fs::path &root, int flags)
+int open_lock(const fs::path &root)
 {
 	int fd = -1;
 	do
-		fd = open((root / lock_name).c_str(), flags | O_RDWR | O_CLOEXEC, 0600);
+		fd = open((root / lock_name).c_str(), O_RDWR | O_CLOEXEC);
 	while (fd < 0 && errno == EINTR);
 	return fd;
 }
 
 } // namespace
 
+// The lock is taken under another name and then renamed into place, so that
+// a server looking for abandoned roots never finds it before it is held.
 bool make_game_root(game_root &root, failure &why)
 {
 	if (!make_scratch_folder(prefix, root.path, why))
 		return false;
-	root.lock_fd = open_lock(root.path, O_CREAT | O_EXCL);
-	if (root.lock_fd >= 0 && flock(root.lock_fd, LOCK_EX | LOCK_NB) == 0)
+	const fs::path taking = root.path / "server.lock.new";
+	do
+		root.lock_fd = open(taking.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+	while (root.lock_fd < 0 && errno == EINTR);
+	if (root.lock_fd >= 0 && flock(root.lock_fd, LOCK_EX | LOCK_NB) == 0 &&
+	    rename(taking.c_str(), (root.path / lock_name).c_str()) == 0)
 		return true;
 	why = system_failure("cannot lock " + (root.path / lock_name).string(), errno);
 	remove_game_root(root);
@@ -60,7 +67,7 @@ void remove_abandoned_roots()
 		if (name.size() != sizeof prefix + 6 ||
 		    name.rfind(std::string(prefix) + "-", 0) != 0)
 			continue;
-		const int fd = open_lock(at->path(), 0);
+		const int fd = open_lock(at->path());
 		if (fd < 0)
 			continue;
 		if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
