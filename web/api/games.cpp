@@ -123,18 +123,25 @@ void drop_finished(game_store &store)
 	}
 }
 
-// Why a move of these places cannot be judged now, or an empty string.
-std::string refusal_of(const web_game &g, int first, int second)
+// Why the card at a place cannot be turned now, or an empty string.
+std::string card_refusal(const web_game &g, int place)
 {
 	if (g.pairs_left == 0)
 		return "the game is over";
 	if (g.judging)
 		return "a move of this game is being judged";
-	if (first == second)
-		return "the same card twice";
-	if (g.found[static_cast<std::size_t>(first)] || g.found[static_cast<std::size_t>(second)])
+	if (g.found[static_cast<std::size_t>(place)])
 		return "a card already found";
 	return "";
+}
+
+// Why a move of these places cannot be judged now, or an empty string.
+std::string refusal_of(const web_game &g, int first, int second)
+{
+	if (first == second)
+		return "the same card twice";
+	const std::string refusal = card_refusal(g, first);
+	return refusal.empty() ? card_refusal(g, second) : refusal;
 }
 
 // Marks the game as being judged, with the store's lock held: until the
@@ -254,12 +261,9 @@ void flip_card(game_store &store, const std::string &id, const std::string &body
 	if (!g)
 		return done(refuse(404, "no such game"));
 	if (g->pending < 0) {
-		if (g->pairs_left == 0)
-			return done(refuse(409, "the game is over"));
-		if (g->judging)
-			return done(refuse(409, "a move of this game is being judged"));
-		if (g->found[static_cast<std::size_t>(place)])
-			return done(refuse(409, "a card already found"));
+		const std::string refusal = card_refusal(*g, place);
+		if (!refusal.empty())
+			return done(refuse(409, refusal));
 		g->pending = place;
 		return done(reply_json(200, {{"place", place}, {"value", value_at(*g, place)}}));
 	}
