@@ -39,6 +39,17 @@ bool write_file(const fs::path &name, const std::string &bytes, failure &why)
 	return false;
 }
 
+namespace {
+
+// Where a scratch folder of that name goes.
+fs::path under(const fs::path &temp, const std::string &name)
+{
+	const fs::path named(name);
+	return named.is_absolute() ? named : temp / named;
+}
+
+} // namespace
+
 #ifdef _WIN32
 // Windows has no mkdtemp: a random name from rand_s, and a folder that
 // CreateDirectory makes only where none was, tried again on a clash.
@@ -57,7 +68,7 @@ bool make_scratch_folder(const std::string &prefix, fs::path &folder, failure &w
 			}
 			name += letters[r % (sizeof letters - 1)];
 		}
-		const fs::path candidate = temp / name;
+		const fs::path candidate = under(temp, name);
 		if (CreateDirectoryW(candidate.c_str(), nullptr) != 0) {
 			folder = candidate;
 			return true;
@@ -86,9 +97,9 @@ bool make_scratch_folder(const std::string &prefix, fs::path &folder, failure &w
 		why = {"no temporary folder: " + error.message()};
 		return false;
 	}
-	std::string name = (temp / (prefix + "-XXXXXX")).string();
+	std::string name = under(temp, prefix + "-XXXXXX").string();
 	if (mkdtemp(name.data()) == nullptr) {
-		why = system_failure("cannot make a folder under " + temp.string(), errno);
+		why = system_failure("cannot make the folder " + name, errno);
 		return false;
 	}
 	folder = name;

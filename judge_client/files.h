@@ -13,9 +13,10 @@ bool read_file(const std::filesystem::path &name, std::string &bytes, failure &w
 // Creates or empties the file and writes bytes into it.
 bool write_file(const std::filesystem::path &name, const std::string &bytes, failure &why);
 
-// A new, empty folder under the system's temporary folder, named
-// PREFIX-XXXXXX with a random, unguessable ending, and made by this call alone
-// (mkdtemp(3) or its Windows equivalent).
+// A new, empty folder named PREFIX-XXXXXX with a random, unguessable ending,
+// made by this call alone (mkdtemp(3) or its Windows equivalent): under the
+// system's temporary folder, or where PREFIX says when it is an absolute
+// path.
 bool make_scratch_folder(const std::string &prefix, std::filesystem::path &folder, failure &why);
 
 // The folder that holds the running program, to find the files installed

@@ -1,13 +1,14 @@
 // jogar-web: the pair-matching game in a browser. It serves the page and a
-// JSON API, deals each game's cards in an order only it knows, and has every
-// move judged by memoria through the connector file of the game's own folder,
-// as any front end would. When it is ready it prints its address on stdout;
-// SIGINT or SIGTERM ends it, removing every game's folder. jogar-web(6) is
-// its manual.
+// JSON API, deals each game's cards in an order only it knows, keeps every
+// game in its store (a SQLite file, or PostgreSQL shared by several servers),
+// and has every move judged by memoria through the connector file of a folder
+// made for that move, as any front end would. When it is ready it prints its
+// address on stdout; SIGINT or SIGTERM ends it. jogar-web(6) is its manual.
 #include <signal.h>
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/signal_set.hpp>
@@ -25,6 +26,7 @@
 #include "games.h"
 #include "http_server.h"
 #include "routes.h"
+#include "store.h"
 #include "usage.h"
 
 namespace fs = std::filesystem;
@@ -37,10 +39,18 @@ const char usage[] =
 	"                 [--max-games N] [--max-games-per-client N] [--judge-timeout MS]\n"
 	"                 [--max-connections N] [--max-connections-per-client N]\n"
 	"                 [--idle-timeout S] [--allow-host NAME]... [--proxy ADDRESS]\n"
+	"                 [--store PATH | --store postgresql://...] [--keep-finished DAYS]\n"
+	"       jogar-web [--store ...] --check\n"
 	"       jogar-web --help | --version\n";
 
 // How long moves under way may take to finish once the server is told to stop.
 constexpr std::chrono::seconds stop_grace{3};
+// Unfinished games that saw no change for this long are removed.
+constexpr std::chrono::hours unfinished_kept{7 * 24};
+// The store is tidied this often, a batch of games a transaction.
+constexpr std::chrono::seconds tidy_every{60};
+constexpr int tidy_batch = 100;
+constexpr int tidy_batches = 20; // a round at most, so a backlog goes over rounds
 
 struct options {
 	std::string host = "127.0.0.1";
@@ -53,8 +63,11 @@ struct options {
 	long max_connections = 16000;
 	long max_connections_per_client = 256;
 	long idle_timeout_s = 15;
+	long keep_finished_days = 30;
 	std::vector<std::string> hosts;
 	std::string proxy;
+	std::string store;
+	bool check = false;
 };
 
 bool parse_number(const std::string &text, long low, long high, long &value)
@@ -81,9 +94,14 @@ bool parse_web_options(int argc, char **argv, options &o)
 		{"--max-connections", &options::max_connections, 1, 1000000},
 		{"--max-connections-per-client", &options::max_connections_per_client, 1, 1000000},
 		{"--idle-timeout", &options::idle_timeout_s, 1, 3600},
+		{"--keep-finished", &options::keep_finished_days, 1, 36500},
 	};
 	for (int i = 1; i < argc; ++i) {
 		const std::string arg = argv[i];
+		if (arg == "--check") {
+			o.check = true;
+			continue;
+		}
 		if (i + 1 >= argc)
 			return false;
 		const std::string value = argv[++i];
@@ -103,6 +121,8 @@ bool parse_web_options(int argc, char **argv, options &o)
 			o.hosts.push_back(value);
 		} else if (arg == "--proxy") {
 			o.proxy = value;
+		} else if (arg == "--store") {
+			o.store = value;
 		} else {
 			return false;
 		}
@@ -120,6 +140,59 @@ fs::path find_page(const fs::path &beside)
 			return dir;
 	}
 	return beside / "page";
+}
+
+// Where the games are kept when --store names no place: the folder that
+// systemd gives the service, else the user's state folder. The folder is made
+// on first start, readable by its owner alone: the deals are secrets.
+bool default_store(std::string &where, failure &why)
+{
+	const std::string state = std::getenv("STATE_DIRECTORY") ? std::getenv("STATE_DIRECTORY") : "";
+	const char *xdg = std::getenv("XDG_STATE_HOME");
+	const char *home = std::getenv("HOME");
+	fs::path dir;
+	if (!state.empty())
+		dir = state.substr(0, state.find(':')); // the first, when systemd gives several
+	else if (xdg != nullptr && *xdg == '/')
+		dir = fs::path(xdg) / "memoria";
+	else if (home != nullptr && *home == '/')
+		dir = fs::path(home) / ".local" / "state" / "memoria";
+	if (dir.empty()) {
+		why = {"no --store, and neither STATE_DIRECTORY, XDG_STATE_HOME nor HOME says"
+		       " where to keep the games"};
+		return false;
+	}
+	std::error_code error;
+	if (fs::create_directories(dir, error) && !error)
+		fs::permissions(dir, fs::perms::owner_all, error);
+	if (error) {
+		why = {"cannot make " + dir.string() + ": " + error.message()};
+		return false;
+	}
+	where = (dir / "games.sqlite3").string();
+	return true;
+}
+
+// Opens the store and, for --check, says what it holds.
+bool open_store(const options &o, game_store &store, failure &why)
+{
+	std::string where = o.store;
+	if (where.empty() && !default_store(where, why))
+		return false;
+	if (!store.open(where, why))
+		return false;
+	store_report report;
+	if (o.check) {
+		if (!store.report(report, why))
+			return false;
+		std::cout << "store: " << (is_postgresql(where) ? "PostgreSQL" : where) << "\n"
+			  << "schema version: " << report.schema << "\n"
+			  << "games: " << report.unfinished + report.finished << " ("
+			  << report.unfinished << " unfinished, " << report.finished
+			  << " finished)\n"
+			  << "changes: " << report.changes << "\n";
+	}
+	return true;
 }
 
 // Judges one move with the judge the server will use, before it takes any
@@ -170,40 +243,54 @@ std::vector<std::string> reachable_as(const options &o, unsigned short port)
 
 // Stops taking players, lets the moves under way finish within the grace,
 // then stops the server's thread whatever the connections do.
-void stop_when_settled(net::io_context &io, net::steady_timer &timer, game_store &store,
+void stop_when_settled(net::io_context &io, net::steady_timer &timer, game_service &service,
 		       std::chrono::steady_clock::time_point give_up)
 {
-	bool settled = false;
-	{
-		const std::lock_guard<std::mutex> hold(store.lock);
-		settled = store.judging == 0;
-	}
-	if (settled || std::chrono::steady_clock::now() >= give_up)
+	if (service.busy == 0 || std::chrono::steady_clock::now() >= give_up)
 		return io.stop();
 	timer.expires_after(std::chrono::milliseconds(20));
-	timer.async_wait([&io, &timer, &store, give_up](const boost::system::error_code &) {
-		stop_when_settled(io, timer, store, give_up);
+	timer.async_wait([&io, &timer, &service, give_up](const boost::system::error_code &) {
+		stop_when_settled(io, timer, service, give_up);
 	});
 }
 
-void reap_idle_games(net::steady_timer &timer, game_store &store)
+// Removes, on the pool, the games past their keeping: a batch a transaction,
+// so that no move waits for more than one batch.
+void tidy_store(game_service &service, std::chrono::hours keep_finished)
 {
-	timer.expires_after(std::chrono::seconds(30));
-	timer.async_wait([&timer, &store](const boost::system::error_code &ec) {
-		if (ec)
+	const std::int64_t now = unix_ms();
+	const auto ms = [](std::chrono::hours h) {
+		return std::chrono::duration_cast<std::chrono::milliseconds>(h).count();
+	};
+	int removed = tidy_batch;
+	failure why;
+	for (int round = 0; round < tidy_batches && removed == tidy_batch; ++round) {
+		if (!service.store->tidy(now - ms(keep_finished), now - ms(unfinished_kept),
+					 tidy_batch, removed, why)) {
+			std::cerr << "jogar-web: tidying the store: " << why.reason << "\n";
 			return;
-		end_idle_games(store);
-		reap_idle_games(timer, store);
+		}
+	}
+}
+
+void tidy_now_and_then(net::steady_timer &timer, game_service &service,
+		       std::chrono::hours keep_finished)
+{
+	service.run([&service, keep_finished] { tidy_store(service, keep_finished); });
+	timer.expires_after(tidy_every);
+	timer.async_wait([&timer, &service, keep_finished](const boost::system::error_code &ec) {
+		if (!ec)
+			tidy_now_and_then(timer, service, keep_finished);
 	});
 }
 
-int serve(const options &o, game_store &store, const page_files &page)
+int serve(const options &o, game_service &service, const page_files &page)
 {
 	net::io_context io(1);
 	const unsigned threads = std::max(2U, 2 * std::thread::hardware_concurrency());
-	net::thread_pool judges(threads);
-	store.run_judge = [&judges](std::function<void()> work) {
-		net::post(judges, std::move(work));
+	net::thread_pool workers(threads);
+	service.run = [&workers](std::function<void()> work) {
+		net::post(workers, std::move(work));
 	};
 	server_config config;
 	config.limits.max_connections = static_cast<std::size_t>(o.max_connections);
@@ -212,8 +299,8 @@ int serve(const options &o, game_store &store, const page_files &page)
 	config.limits.idle_timeout = std::chrono::seconds(o.idle_timeout_s);
 	config.proxy = o.proxy;
 	http_server server(io, config,
-			   [&store, &page](const http_call &call, const reply_sink &done) {
-				   route(store, page, call, done);
+			   [&service, &page](const http_call &call, const reply_sink &done) {
+				   route(service, page, call, done);
 			   });
 	failure why;
 	if (!server.listen(o.host, static_cast<unsigned short>(o.port), why)) {
@@ -229,25 +316,26 @@ int serve(const options &o, game_store &store, const page_files &page)
 		if (ec)
 			return;
 		server.stop_accepting();
-		stop_when_settled(io, settle, store, std::chrono::steady_clock::now() + stop_grace);
+		stop_when_settled(io, settle, service,
+				  std::chrono::steady_clock::now() + stop_grace);
 	});
-	net::steady_timer reaper(io);
-	reap_idle_games(reaper, store);
+	net::steady_timer tidier(io);
+	tidy_now_and_then(tidier, service, std::chrono::hours(24 * o.keep_finished_days));
 	const bool ipv6 = o.host.find(':') != std::string::npos;
 	std::cout << "http://" << (ipv6 ? "[" + o.host + "]" : o.host) << ":" << server.port()
 		  << "/" << std::endl;
 	io.run();
-	judges.stop();
-	judges.join();
+	workers.stop();
+	workers.join();
 	return 0;
 }
 
 // Serves; a failure of the system that Asio reports by throwing (no thread,
-// no descriptor) ends it with one line, and its folders are still removed.
-int serve_reporting(const options &o, game_store &store, const page_files &page)
+// no descriptor) ends it with one line, and its folder is still removed.
+int serve_reporting(const options &o, game_service &service, const page_files &page)
 {
 	try {
-		return serve(o, store, page);
+		return serve(o, service, page);
 	} catch (const std::exception &e) {
 		std::cerr << "jogar-web: " << e.what() << "\n";
 		return 1;
@@ -263,16 +351,24 @@ int run_web(int argc, char **argv)
 	    status >= 0)
 		return status;
 	(void)signal(SIGPIPE, SIG_IGN); // a player gone mid-answer is no reason to die
+	game_store store;
+	failure why;
+	if (!open_store(o, store, why)) {
+		std::cerr << "jogar-web: " << why.reason << "\n";
+		return 1;
+	}
+	if (o.check)
+		return 0;
 	raise_descriptor_limit(o);
 	const fs::path beside = own_folder(argv[0]);
-	game_store store;
-	store.judge.program =
+	game_service service;
+	service.store = &store;
+	service.judge.program =
 		o.memoria.empty() ? installed_memoria(beside) : fs::absolute(o.memoria);
-	store.judge.deadline = std::chrono::milliseconds(o.judge_timeout_ms);
-	store.max_games = static_cast<std::size_t>(o.max_games);
-	store.max_games_per_client = static_cast<std::size_t>(o.max_games_per_client);
+	service.judge.deadline = std::chrono::milliseconds(o.judge_timeout_ms);
+	service.max_games = o.max_games;
+	service.max_games_per_client = o.max_games_per_client;
 	page_files page;
-	failure why;
 	if (!read_page(o.page.empty() ? find_page(beside) : o.page, page, why)) {
 		std::cerr << "jogar-web: " << why.reason << "\n";
 		return 1;
@@ -283,14 +379,13 @@ int run_web(int argc, char **argv)
 		std::cerr << "jogar-web: " << why.reason << "\n";
 		return 1;
 	}
-	store.root = root.path;
+	service.scratch = root.path;
 	int status = 1;
-	if (!probe_judge(store.judge, root.path / "probe", why))
-		std::cerr << "jogar-web: " << store.judge.program.string()
+	if (!probe_judge(service.judge, root.path / "probe", why))
+		std::cerr << "jogar-web: " << service.judge.program.string()
 			  << " cannot judge a move: " << why.reason << "\n";
 	else
-		status = serve_reporting(o, store, page);
-	end_all_games(store);
+		status = serve_reporting(o, service, page);
 	remove_game_root(root);
 	return status;
 }

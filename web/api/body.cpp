@@ -106,7 +106,7 @@ bool said(failure &wrong, const std::string &reason)
 } // namespace
 
 bool read_places(const std::string &body, const std::vector<const char *> &names,
-		 std::vector<int> &places, failure &wrong)
+		 std::vector<int> &places, std::int64_t &version, failure &wrong)
 {
 	flat_object object;
 	const bool blank = body.find_first_not_of(" \t\r\n") == std::string::npos;
@@ -115,7 +115,12 @@ bool read_places(const std::string &body, const std::vector<const char *> &names
 			    object.wrong.empty() ? "the body is not a JSON object" : object.wrong);
 	if (has_negative_zero(body))
 		return said(wrong, "a place is written -0");
-	if (object.integers.size() + object.not_integers.size() != names.size())
+	const auto named_version = object.integers.find("version");
+	const bool versioned = named_version != object.integers.end();
+	if (object.not_integers.count("version") != 0 || (versioned && named_version->second < 0))
+		return said(wrong, "version is not a whole number from 0");
+	version = versioned ? named_version->second : -1;
+	if (object.integers.size() + object.not_integers.size() != names.size() + (versioned ? 1 : 0))
 		return said(wrong, "the body must hold exactly the fields it names");
 	for (const char *name : names) {
 		if (object.not_integers.count(name) != 0)

@@ -4,14 +4,17 @@
 #ifndef MEMORIA_WEB_API_BODY_H
 #define MEMORIA_WEB_API_BODY_H
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "failure.h"
 
 // Reads the body as an object holding exactly the named fields, each a
-// place 0 to 15, in the order named. An empty body is an empty object.
+// place 0 to 15, in the order named, and optionally "version", the game's
+// version that the request was made from (-1 when absent). An empty body is
+// an empty object.
 bool read_places(const std::string &body, const std::vector<const char *> &names,
-		 std::vector<int> &places, failure &wrong);
+		 std::vector<int> &places, std::int64_t &version, failure &wrong);
 
 #endif

@@ -4,18 +4,18 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <nlohmann/json.hpp>
 #include <iostream>
+#include <nlohmann/json.hpp>
 #include <system_error>
 #include <utility>
 #include <vector>
 
 #include "body.h"
+#include "files.h"
 #include "text.h"
 
 using nlohmann::json;
 namespace fs = std::filesystem;
-using std::chrono::steady_clock;
 
 namespace {
 
@@ -52,9 +52,9 @@ bool new_id(std::string &id, std::uint64_t &seed)
 	return true;
 }
 
-api_reply reply_json(int status, const json &body)
+std::string json_text(const json &body)
 {
-	return {status, body.dump(-1, ' ', false, json::error_handler_t::replace)};
+	return body.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
 api_reply refuse(int status, const std::string &message)
@@ -62,13 +62,20 @@ api_reply refuse(int status, const std::string &message)
 	return {status, error_body(message)};
 }
 
-int value_at(const web_game &g, int place)
+// The store failed: the operator reads why, the player is asked to retry.
+api_reply store_failed(const failure &why)
+{
+	std::cerr << "jogar-web: " << why.reason << "\n";
+	return refuse(503, "the games cannot be reached just now; try again");
+}
+
+int value_at(const stored_game &g, int place)
 {
 	return card_value(g.deal[static_cast<std::size_t>(place)]);
 }
 
 // The state a player may see: never a face that no move has shown.
-json state_of(const web_game &g)
+json state_of(const stored_game &g)
 {
 	json found = json::object();
 	for (int p = 0; p < card_count; ++p) {
@@ -79,6 +86,7 @@ json state_of(const web_game &g)
 	if (g.pending >= 0)
 		pending = {{"place", g.pending}, {"value", value_at(g, g.pending)}};
 	return {{"game", g.id},
+		{"version", g.version},
 		{"moves", g.moves},
 		{"pairs_left", g.pairs_left},
 		{"finished", g.pairs_left == 0},
@@ -86,57 +94,18 @@ json state_of(const web_game &g)
 		{"pending", pending}};
 }
 
-// The game of that ID, with the store's lock held.
-std::shared_ptr<web_game> find_game(game_store &store, const std::string &id)
-{
-	const auto at = store.games.find(id);
-	return at == store.games.end() || at->second->ended ? nullptr : at->second;
-}
-
-void remove_folder(const fs::path &dir)
-{
-	std::error_code ignored;
-	fs::remove_all(dir, ignored);
-}
-
-// The game no longer counts as open: its room and its folder are freed. The
-// store's lock is held.
-void close_game(game_store &store, web_game &g)
-{
-	remove_folder(g.dir);
-	if (store.open_games > 0)
-		--store.open_games;
-	const auto owner = store.games_of.find(g.owner);
-	if (owner != store.games_of.end() && --owner->second == 0)
-		store.games_of.erase(owner);
-}
-
-// Drops the finished games, which only a GET still shows, when room is
-// short. The store's lock is held.
-void drop_finished(game_store &store)
-{
-	for (auto at = store.games.begin(); at != store.games.end();) {
-		const bool finished = at->second->pairs_left == 0 && !at->second->judging;
-		if (finished)
-			at->second->ended = true;
-		at = finished ? store.games.erase(at) : std::next(at);
-	}
-}
-
 // Why the card at a place cannot be turned now, or an empty string.
-std::string card_refusal(const web_game &g, int place)
+std::string card_refusal(const stored_game &g, int place)
 {
 	if (g.pairs_left == 0)
 		return "the game is over";
-	if (g.judging)
-		return "a move of this game is being judged";
 	if (g.found[static_cast<std::size_t>(place)])
 		return "a card already found";
 	return "";
 }
 
 // Why a move of these places cannot be judged now, or an empty string.
-std::string refusal_of(const web_game &g, int first, int second)
+std::string refusal_of(const stored_game &g, int first, int second)
 {
 	if (first == second)
 		return "the same card twice";
@@ -144,188 +113,216 @@ std::string refusal_of(const web_game &g, int first, int second)
 	return refusal.empty() ? card_refusal(g, second) : refusal;
 }
 
-// Marks the game as being judged, with the store's lock held: until the
-// judge has ruled, no other move of it starts.
-void claim_move(game_store &store, web_game &g)
+// Whether a change kept in the log is the one a request asks for again.
+using same_change = bool (*)(const stored_change &, int, int);
+
+bool same_flip(const stored_change &c, int place, int /*unused*/)
 {
-	g.judging = true;
-	++store.judging;
+	return c.second < 0 ? c.first == place : c.second == place;
 }
 
-// Hands a claimed move to the judge, with the store's lock no longer held;
-// the answer goes to done once the judge has ruled.
-void judge_move(game_store &store, const std::shared_ptr<web_game> &g, int first, int second,
-		const reply_sink &done)
+bool same_move(const stored_change &c, int first, int second)
 {
-	const int first_position = g->deal[static_cast<std::size_t>(first)];
-	const int second_position = g->deal[static_cast<std::size_t>(second)];
-	store.run_judge([&store, g, first, second, first_position, second_position, done] {
-		judgement judged;
-		failure why;
-		const bool ruled = ask_memoria(store.judge, g->dir, first_position, second_position,
-					       judged, why);
-		api_reply reply;
-		{
-			const std::lock_guard<std::mutex> hold(store.lock);
-			g->judging = false;
-			--store.judging;
-			if (g->ended) {
-				reply = refuse(404, "no such game");
-			} else if (!ruled) {
-				// The reason names board positions, which give the faces
-				// away: the operator reads it, the player does not.
-				std::cerr << "jogar-web: game " << g->id << ": " << why.reason
-					  << "\n";
-				reply = judged.timed_out ? refuse(504, "the judge took too long; "
-								       "the move was not counted")
-							 : refuse(502, "the judge failed; the move "
-								       "was not counted");
-			} else {
-				++g->moves;
-				g->pending = -1;
-				g->last_move = steady_clock::now();
-				if (judged.verdict == 1) {
-					g->found[static_cast<std::size_t>(first)] = true;
-					g->found[static_cast<std::size_t>(second)] = true;
-					if (--g->pairs_left == 0)
-						close_game(store, *g);
-				}
-				json body = state_of(*g);
-				body.erase("game");
-				body["first"] = first;
-				body["second"] = second;
-				body["values"] = {value_at(*g, first), value_at(*g, second)};
-				body["verdict"] = judged.verdict;
-				body["message"] = utf8_from_cp1252(judged.message);
-				reply = reply_json(200, body);
-			}
-		}
-		done(reply);
-	});
+	return c.first == first && c.second == second;
+}
+
+struct asked {
+	same_change same;
+	int first;
+	int second;
+};
+
+// A request made from a version the game has left: the answer already given
+// when it repeats the change made at that version, else a 409 with the game
+// as it is now.
+api_reply stale(game_service &s, const stored_game &now, std::int64_t seen, const asked &a)
+{
+	stored_change change;
+	bool exists = false;
+	failure why;
+	if (seen < now.version && !s.store->load_change(now.id, seen, change, exists, why))
+		return store_failed(why);
+	if (seen < now.version && exists && a.same(change, a.first, a.second))
+		return {200, change.answer};
+	return {409, json_text({{"error", "the game has changed since that version"},
+				{"state", state_of(now)}})};
+}
+
+// Keeps a change, or, when another came first, answers as for a stale one.
+api_reply keep(game_service &s, const stored_game &before, stored_game after,
+	       stored_change change, const json &answer, const asked &a)
+{
+	after.version = before.version + 1;
+	after.changed_ms = unix_ms();
+	json body = answer;
+	body["version"] = after.version;
+	change.version = before.version;
+	change.answer = json_text(body);
+	bool kept = false;
+	bool exists = false;
+	failure why;
+	if (!s.store->keep_change(after, change, kept, why))
+		return store_failed(why);
+	if (kept)
+		return {200, change.answer};
+	stored_game now;
+	if (!s.store->load(before.id, now, exists, why))
+		return store_failed(why);
+	return exists ? stale(s, now, before.version, a) : refuse(404, "no such game");
+}
+
+// memoria judges the move in a folder of its own, removed after it.
+bool judge(game_service &s, const stored_game &g, int first, int second, judgement &judged,
+	   failure &why)
+{
+	fs::path dir;
+	if (!make_scratch_folder((s.scratch / "move").string(), dir, why))
+		return false;
+	const bool ruled = ask_memoria(s.judge, dir, g.deal[static_cast<std::size_t>(first)],
+				       g.deal[static_cast<std::size_t>(second)], judged, why);
+	std::error_code ignored;
+	fs::remove_all(dir, ignored);
+	return ruled;
+}
+
+api_reply judge_and_keep(game_service &s, const stored_game &g, int first, int second,
+			 const asked &a)
+{
+	judgement judged;
+	failure why;
+	if (!judge(s, g, first, second, judged, why)) {
+		// The reason names board positions, which give the faces away:
+		// the operator reads it, the player does not.
+		std::cerr << "jogar-web: game " << g.id << ": " << why.reason << "\n";
+		return judged.timed_out
+			       ? refuse(504, "the judge took too long; the move was not counted")
+			       : refuse(502, "the judge failed; the move was not counted");
+	}
+	stored_game after = g;
+	++after.moves;
+	after.pending = -1;
+	if (judged.verdict == 1) {
+		after.found[static_cast<std::size_t>(first)] = true;
+		after.found[static_cast<std::size_t>(second)] = true;
+		--after.pairs_left;
+	}
+	const std::string message = utf8_from_cp1252(judged.message);
+	json answer = state_of(after);
+	answer.erase("game");
+	answer["first"] = first;
+	answer["second"] = second;
+	answer["values"] = {value_at(g, first), value_at(g, second)};
+	answer["verdict"] = judged.verdict;
+	answer["message"] = message;
+	return keep(s, g, after, {0, first, second, judged.verdict, message, ""}, answer, a);
+}
+
+// The game a request names, or the reply that says why there is none.
+bool find_game(game_service &s, const std::string &id, stored_game &g, api_reply &refusal)
+{
+	bool exists = false;
+	failure why;
+	if (!s.store->load(id, g, exists, why))
+		refusal = store_failed(why);
+	else if (!exists)
+		refusal = refuse(404, "no such game");
+	return exists;
 }
 
 } // namespace
 
 std::string error_body(const std::string &message)
 {
-	return json{{"error", message}}.dump(-1, ' ', false, json::error_handler_t::replace);
+	return json_text({{"error", message}});
 }
 
-void create_game(game_store &store, const std::string &client, const reply_sink &done)
+std::int64_t unix_ms()
 {
-	auto g = std::make_shared<web_game>();
+	using namespace std::chrono;
+	return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+api_reply create_game(game_service &s, const std::string &client)
+{
+	stored_game g;
 	std::uint64_t seed = 0;
-	if (!new_id(g->id, seed))
-		return done(refuse(500, "the system's random source failed"));
-	g->deal = deal_cards(seed);
-	g->owner = client;
-	g->made = g->last_move = steady_clock::now();
-	const std::lock_guard<std::mutex> hold(store.lock);
-	if (store.open_games >= store.max_games)
-		return done(refuse(503, "too many games are open; try again later"));
-	if (store.games_of[client] >= store.max_games_per_client)
-		return done(refuse(429, "too many open games from this address; finish one first"));
-	if (store.games.size() >= store.max_games)
-		drop_finished(store);
-	g->dir = store.root / ("game-" + std::to_string(++store.folders_made));
-	std::error_code error;
-	if (!fs::create_directory(g->dir, error))
-		return done(refuse(500, "cannot make the game's folder"));
-	store.games.emplace(g->id, g);
-	++store.open_games;
-	++store.games_of[client];
-	json body = state_of(*g);
+	if (!new_id(g.id, seed))
+		return refuse(500, "the system's random source failed");
+	g.deal = deal_cards(seed);
+	g.owner = client;
+	g.made_ms = g.changed_ms = unix_ms();
+	const store_caps caps{g.made_ms - std::chrono::milliseconds(s.open_for).count(),
+			      s.max_games, s.max_games_per_client};
+	creation made = creation::made;
+	failure why;
+	if (!s.store->create(g, caps, made, why))
+		return store_failed(why);
+	if (made == creation::store_full)
+		return refuse(503, "too many games are open; try again later");
+	if (made == creation::client_full)
+		return refuse(429, "too many open games from this address; finish one first");
+	json body = state_of(g);
 	body["places"] = card_count;
-	done(reply_json(201, body));
+	return {201, json_text(body)};
 }
 
-void show_game(game_store &store, const std::string &id, const reply_sink &done)
+api_reply show_game(game_service &s, const std::string &id)
 {
-	const std::lock_guard<std::mutex> hold(store.lock);
-	const std::shared_ptr<web_game> g = find_game(store, id);
-	if (!g)
-		return done(refuse(404, "no such game"));
-	done(reply_json(200, state_of(*g)));
+	stored_game g;
+	api_reply refusal;
+	return find_game(s, id, g, refusal) ? api_reply{200, json_text(state_of(g))} : refusal;
 }
 
-void flip_card(game_store &store, const std::string &id, const std::string &body,
-	       const reply_sink &done)
+api_reply flip_card(game_service &s, const std::string &id, const std::string &body)
 {
 	std::vector<int> places;
+	std::int64_t version = -1;
 	failure wrong;
-	if (!read_places(body, {"place"}, places, wrong))
-		return done(refuse(400, wrong.reason));
+	if (!read_places(body, {"place"}, places, version, wrong))
+		return refuse(400, wrong.reason);
 	const int place = places[0];
-	std::unique_lock<std::mutex> hold(store.lock);
-	const std::shared_ptr<web_game> g = find_game(store, id);
-	if (!g)
-		return done(refuse(404, "no such game"));
-	if (g->pending < 0) {
-		const std::string refusal = card_refusal(*g, place);
-		if (!refusal.empty())
-			return done(refuse(409, refusal));
-		g->pending = place;
-		return done(reply_json(200, {{"place", place}, {"value", value_at(*g, place)}}));
+	stored_game g;
+	api_reply refusal;
+	if (!find_game(s, id, g, refusal))
+		return refusal;
+	const asked a{same_flip, place, -1};
+	if (version >= 0 && version != g.version)
+		return stale(s, g, version, a);
+	if (g.pending < 0) {
+		const std::string refused = card_refusal(g, place);
+		if (!refused.empty())
+			return refuse(409, refused);
+		stored_game after = g;
+		after.pending = place;
+		return keep(s, g, after, {0, place, -1, -1, "", ""},
+			    {{"place", place}, {"value", value_at(g, place)}}, a);
 	}
-	if (place == g->pending)
-		return done(refuse(409, "that card is already face up"));
-	const std::string refusal = refusal_of(*g, g->pending, place);
-	if (!refusal.empty())
-		return done(refuse(409, refusal));
-	claim_move(store, *g);
-	const int first = g->pending;
-	hold.unlock();
-	judge_move(store, g, first, place, done);
+	if (place == g.pending)
+		return refuse(409, "that card is already face up");
+	const std::string refused = refusal_of(g, g.pending, place);
+	if (!refused.empty())
+		return refuse(409, refused);
+	return judge_and_keep(s, g, g.pending, place, a);
 }
 
-void make_move(game_store &store, const std::string &id, const std::string &body,
-	       const reply_sink &done)
+api_reply make_move(game_service &s, const std::string &id, const std::string &body)
 {
 	std::vector<int> places;
+	std::int64_t version = -1;
 	failure wrong;
-	if (!read_places(body, {"first", "second"}, places, wrong))
-		return done(refuse(400, wrong.reason));
-	std::unique_lock<std::mutex> hold(store.lock);
-	const std::shared_ptr<web_game> g = find_game(store, id);
-	if (!g)
-		return done(refuse(404, "no such game"));
-	if (g->pending >= 0)
-		return done(refuse(409, "a card is face up: turn the move's second card"));
-	const std::string refusal = refusal_of(*g, places[0], places[1]);
-	if (!refusal.empty())
-		return done(refuse(409, refusal));
-	claim_move(store, *g);
-	hold.unlock();
-	judge_move(store, g, places[0], places[1], done);
-}
-
-void end_idle_games(game_store &store)
-{
-	const auto now = steady_clock::now();
-	const std::lock_guard<std::mutex> hold(store.lock);
-	for (auto at = store.games.begin(); at != store.games.end();) {
-		web_game &g = *at->second;
-		const bool unplayed = g.moves == 0 && now - g.made >= store.unplayed_limit;
-		const bool idle = now - g.last_move >= store.idle_limit;
-		if (g.judging || !(unplayed || idle)) {
-			++at;
-			continue;
-		}
-		if (g.pairs_left > 0)
-			close_game(store, g);
-		g.ended = true;
-		at = store.games.erase(at);
-	}
-}
-
-void end_all_games(game_store &store)
-{
-	const std::lock_guard<std::mutex> hold(store.lock);
-	for (const auto &entry : store.games) {
-		entry.second->ended = true;
-		remove_folder(entry.second->dir);
-	}
-	store.games.clear();
-	store.games_of.clear();
-	store.open_games = 0;
+	if (!read_places(body, {"first", "second"}, places, version, wrong))
+		return refuse(400, wrong.reason);
+	stored_game g;
+	api_reply refusal;
+	if (!find_game(s, id, g, refusal))
+		return refusal;
+	const asked a{same_move, places[0], places[1]};
+	if (version >= 0 && version != g.version)
+		return stale(s, g, version, a);
+	if (g.pending >= 0)
+		return refuse(409, "a card is face up: turn the move's second card");
+	const std::string refused = refusal_of(g, places[0], places[1]);
+	if (!refused.empty())
+		return refuse(409, refused);
+	return judge_and_keep(s, g, places[0], places[1], a);
 }

@@ -1,5 +1,6 @@
 #include "routes.h"
 
+#include <iostream>
 #include <regex>
 
 #include "files.h"
@@ -9,6 +10,25 @@ namespace {
 api_reply json_error(int status, const std::string &message)
 {
 	return {status, error_body(message)};
+}
+
+// Runs a handler on the pool, counted as under way until it has answered.
+// A failure that the handler reports by throwing (memory, a broken row) is
+// a 500, never the end of the server.
+void on_pool(game_service &service, std::function<api_reply()> handler, const reply_sink &done)
+{
+	++service.busy;
+	service.run([&service, handler = std::move(handler), done] {
+		api_reply reply;
+		try {
+			reply = handler();
+		} catch (const std::exception &e) {
+			std::cerr << "jogar-web: " << e.what() << "\n";
+			reply = json_error(500, "the server failed; try again");
+		}
+		done(reply);
+		--service.busy;
+	});
 }
 
 } // namespace
@@ -29,7 +49,8 @@ bool read_page(const std::filesystem::path &dir, page_files &page, failure &why)
 	return true;
 }
 
-void route(game_store &store, const page_files &page, const http_call &call, const reply_sink &done)
+void route(game_service &service, const page_files &page, const http_call &call,
+	   const reply_sink &done)
 {
 	static const std::regex game_path("/api/games/([0-9a-f]{32})(/flip|/moves)?");
 	std::smatch parts;
@@ -50,12 +71,16 @@ void route(game_store &store, const page_files &page, const http_call &call, con
 	}
 	if (file != page.by_path.end())
 		return done(file->second);
-	if (call.path == "/api/games")
-		return create_game(store, call.client, done);
-	const std::string id = parts[1];
-	if (!parts[2].matched)
-		return show_game(store, id, done);
-	if (parts[2] == "/flip")
-		return flip_card(store, id, call.body, done);
-	make_move(store, id, call.body, done);
+	// No match was tried for the path that creates a game.
+	const std::string id = parts.ready() ? parts.str(1) : "";
+	const std::string action = parts.ready() ? parts.str(2) : "";
+	on_pool(service, [&service, call, id, action]() {
+		if (call.path == "/api/games")
+			return create_game(service, call.client);
+		if (action.empty())
+			return show_game(service, id);
+		if (action == "/flip")
+			return flip_card(service, id, call.body);
+		return make_move(service, id, call.body);
+	}, done);
 }

@@ -25,7 +25,9 @@ struct http_call {
 	std::string client; // the client's address, as the caps count it
 };
 
-void route(game_store &store, const page_files &page, const http_call &call,
+// Answers the page's files at once; hands the API's requests to the
+// service's pool, answering through done from there.
+void route(game_service &service, const page_files &page, const http_call &call,
 	   const reply_sink &done);
 
 #endif

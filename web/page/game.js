@@ -5,20 +5,57 @@
 
 const SIZE = 4;
 const PLACES = SIZE * SIZE;
-const game = { id: null, faces: {}, found: {}, up: [], shownMiss: [], busy: false };
+const game = { id: null, version: 0, moves: 0, finished: true, faces: {}, found: {}, up: [], shownMiss: [], busy: false };
 const cards = [];
+const RETRY_MS = 2000;
 
 const $ = (id) => document.getElementById(id);
 
-async function api(path, body) {
+// An answer that the server gave: a status and its JSON body.
+class Answered extends Error {
+  constructor(status, data) {
+    super(data.error || `error ${status}`);
+    this.status = status;
+    this.data = data;
+  }
+}
+
+async function once(path, body) {
   const response = await fetch(path, {
     method: body === undefined ? "GET" : "POST",
     headers: { "Content-Type": "application/json" },
     body: body === undefined ? undefined : JSON.stringify(body),
   });
-  const data = await response.json();
-  if (!response.ok) throw new Error(data.error || `error ${response.status}`);
+  const data = await response.json().catch(() => ({}));
+  if (!response.ok) throw new Answered(response.status, data);
   return data;
+}
+
+// Asks until the server answers: while it cannot be reached, or says it is
+// busy (503), the game stays on screen and the same request goes again.
+// Every change names the version it was made from, so a request that was
+// kept before its answer was lost gets that answer, never a second move.
+async function api(path, body) {
+  for (;;) {
+    try {
+      const data = await once(path, body);
+      notice("");
+      return data;
+    } catch (error) {
+      if (error instanceof Answered && error.status !== 503) {
+        notice("");
+        throw error;
+      }
+      notice("The server cannot be reached just now. Your game is kept; trying again…");
+      await new Promise((resolve) => setTimeout(resolve, RETRY_MS));
+    }
+  }
+}
+
+function notice(text) {
+  const box = $("notice");
+  if (box.textContent !== text) box.textContent = text;
+  box.hidden = text === "";
 }
 
 function describe(place) {
@@ -47,6 +84,9 @@ function draw(place) {
 }
 
 function show(data) {
+  game.version = data.version;
+  game.moves = data.moves;
+  game.finished = data.finished;
   $("moves").textContent = String(data.moves);
   $("pairs-left").textContent = String(data.pairs_left);
   const closing = $("closing");
@@ -68,12 +108,13 @@ function hideMiss() {
 }
 
 async function turn(place) {
-  if (game.busy || !game.id || game.found[place] || game.up.includes(place)) return;
+  if (game.busy || !game.id || game.finished || game.found[place] || game.up.includes(place)) return;
   game.busy = true;
   try {
     hideMiss();
-    if (game.up.length === 0) {
-      const flipped = await api(`/api/games/${game.id}/flip`, { place });
+    const flipped = await api(`/api/games/${game.id}/flip`, { place, version: game.version });
+    if (flipped.verdict === undefined) {
+      game.version = flipped.version;
       game.faces[place] = flipped.value;
       game.up = [place];
       draw(place);
@@ -82,8 +123,8 @@ async function turn(place) {
     }
     // The second card completes the move: the server shows its face only
     // with the judge's verdict.
-    const first = game.up[0];
-    const move = await api(`/api/games/${game.id}/flip`, { place });
+    const move = flipped;
+    const first = move.first;
     game.up = [];
     game.faces[first] = move.values[0];
     game.faces[place] = move.values[1];
@@ -97,7 +138,15 @@ async function turn(place) {
     show(move);
     say(`${move.values[0]} and ${move.values[1]}: ${move.message}`);
   } catch (error) {
-    say(`Something went wrong: ${error.message}`);
+    if (error.data?.state) {
+      // Another tab or device moved first: the game as it is now.
+      setGame(error.data.state);
+      say("This game was played elsewhere meanwhile; here it is now.");
+    } else if (error.status === 404) {
+      gone();
+    } else {
+      say(`Something went wrong: ${error.message}`);
+    }
   } finally {
     game.busy = false;
   }
@@ -149,20 +198,74 @@ function build() {
   }
 }
 
+// Draws a game as the server keeps it: the pairs found and the card of a
+// move under way face up, every other card down.
+function setGame(state) {
+  Object.assign(game, { id: state.game, faces: {}, found: {}, up: [], shownMiss: [] });
+  for (const [place, value] of Object.entries(state.found)) {
+    game.faces[place] = value;
+    game.found[place] = true;
+  }
+  if (state.pending) {
+    game.faces[state.pending.place] = state.pending.value;
+    game.up = [state.pending.place];
+  }
+  for (let p = 0; p < PLACES; p++) draw(p);
+  show(state);
+}
+
+function gone() {
+  game.id = null;
+  game.finished = true;
+  for (let p = 0; p < PLACES; p++) cards[p].setAttribute("aria-disabled", "true");
+  say("This game no longer exists. Start a new one with “New game”.");
+}
+
+// The game in the page's address, so that a reload, a bookmark or the link
+// opened later comes back to it.
+function idInAddress() {
+  const match = /^#game=([0-9a-f]{32})$/.exec(location.hash);
+  return match ? match[1] : null;
+}
+
+async function resume(id) {
+  try {
+    setGame(await api(`/api/games/${id}`));
+    say(game.finished ? "This game is over." : game.up.length ? "Welcome back: turn a second card." : "Welcome back: turn two cards.");
+  } catch (error) {
+    if (error.status === 404) gone();
+    else say(`Something went wrong: ${error.message}`);
+  }
+}
+
 async function newGame() {
   try {
     const created = await api("/api/games", {});
-    Object.assign(game, { id: created.game, faces: {}, found: {}, up: [], shownMiss: [] });
-    for (let p = 0; p < PLACES; p++) draw(p);
-    show(created);
+    setGame(created);
+    history.replaceState(null, "", `#game=${created.game}`);
     say("New game: turn two cards.");
   } catch (error) {
     say(`No new game: ${error.message}`);
   }
 }
 
+// A game under way is not left by a slip: the player is asked first.
+function askNewGame() {
+  if (!game.id || game.finished || (game.moves === 0 && game.up.length === 0)) return newGame();
+  $("confirm-new").showModal();
+}
+
 document.addEventListener("DOMContentLoaded", () => {
   build();
-  $("new-game").addEventListener("click", newGame);
-  newGame();
+  $("new-game").addEventListener("click", askNewGame);
+  $("confirm-new").addEventListener("close", () => {
+    if ($("confirm-new").returnValue === "new") newGame();
+  });
+  window.addEventListener("hashchange", () => {
+    const id = idInAddress();
+    if (id && id !== game.id) resume(id);
+  });
+  const id = idInAddress();
+  if (id) resume(id);
+  else newGame();
 });

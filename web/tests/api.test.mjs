@@ -7,7 +7,7 @@ import { after, before, test } from "node:test";
 import { spawn } from "node:child_process";
 import { once } from "node:events";
 import { request as httpRequest } from "node:http";
-import { call, memoria, program, startServer } from "./server.mjs";
+import { call, memoria, playWholeGame, program, startServer } from "./server.mjs";
 
 let server;
 // Every test's games come from one address: the per-address cap has a test of its own.
@@ -20,43 +20,10 @@ const newGame = async (base = server.url) => {
   return created.body;
 };
 
-// Plays by memory, as a player would: faces are seen only as moves show
-// them, so it turns an unseen card, then its known partner or another unseen
-// one. Returns the last move's answer and every answer on the way.
-async function playWholeGame(base, id) {
-  const flip = (place) => call(base, `/api/games/${id}/flip`, { place });
-  // What earlier moves found is on the table, face up.
-  const table = (await call(base, `/api/games/${id}`)).body.found;
-  const known = new Map(Object.entries(table).map(([p, v]) => [Number(p), v]));
-  const found = new Set(known.keys());
-  const partner = (place) =>
-    [...known].find(([p, v]) => p !== place && v === known.get(place) && !found.has(p))?.[0];
-  const unseen = () => [...Array(16).keys()].find((p) => !known.has(p));
-  const answers = [];
-  while (found.size < 16) {
-    const first = [...known.keys()].find((p) => !found.has(p) && partner(p) !== undefined) ?? unseen();
-    const shown = await flip(first);
-    assert.deepEqual(Object.keys(shown.body).sort(), ["place", "value"]);
-    known.set(first, shown.body.value);
-    const second = partner(first) ?? unseen();
-    const move = await flip(second);
-    assert.equal(move.status, 200, JSON.stringify(move.body));
-    // Every answer echoes its own move, and the judge decides.
-    assert.deepEqual([move.body.first, move.body.second, move.body.values[0]], [first, second, known.get(first)]);
-    known.set(second, move.body.values[1]);
-    const pair = move.body.values[0] === move.body.values[1];
-    assert.equal(move.body.verdict, pair ? 1 : 0);
-    assert.equal(move.body.message, pair ? "deu certo" : "não são iguais ");
-    if (pair) found.add(first).add(second);
-    answers.push(move.body);
-  }
-  return { last: answers.at(-1), answers };
-}
-
 test("a whole game by flips: faces only as moves show them, misses counted, the end", async () => {
   const { game: id, ...fresh } = await newGame();
   assert.match(id, /^[0-9a-f]{32}$/);
-  assert.deepEqual(fresh, { places: 16, moves: 0, pairs_left: 8, finished: false, found: {}, pending: null });
+  assert.deepEqual(fresh, { places: 16, version: 0, moves: 0, pairs_left: 8, finished: false, found: {}, pending: null });
   const first = await call(server.url, `/api/games/${id}/flip`, { place: 5 });
   // A reload draws the card that was shown, and nothing more.
   const shown = await call(server.url, `/api/games/${id}`);
@@ -227,10 +194,10 @@ test("50 games side by side: nothing lost or mixed up", async () => {
 });
 
 test("the server's folders are gone after it stops", async () => {
-  const before = readdirSync(tmpdir()).filter((n) => n.startsWith("jogar-web-")).length;
+  const before = readdirSync(tmpdir()).filter((n) => /^jogar-web-.{6}$/.test(n)).length;
   const extra = await startServer();
   await newGame(extra.url);
   assert.equal(await extra.stop(), 0);
-  const left = readdirSync(tmpdir()).filter((n) => n.startsWith("jogar-web-")).length;
+  const left = readdirSync(tmpdir()).filter((n) => /^jogar-web-.{6}$/.test(n)).length;
   assert.equal(left, before);
 });

@@ -1,0 +1,94 @@
+// Where jogar-web keeps its games: each game's deal and state, and the log
+// of its changes (a card turned, a move judged), each with the answer that
+// was given for it. A change is kept only if the game is still at the
+// version it was made from, so two servers, or two tabs, never count one
+// move twice or lose one. Any number of servers may share one store.
+#ifndef MEMORIA_WEB_STORE_STORE_H
+#define MEMORIA_WEB_STORE_STORE_H
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "deal.h"
+#include "failure.h"
+#include "sql.h"
+
+struct stored_game {
+	std::string id;
+	std::string owner; // the address of the client that made it
+	card_deal deal{};
+	std::array<bool, card_count> found{};
+	int moves = 0;
+	int pairs_left = pair_count;
+	int pending = -1; // the place turned as a move's first card, or -1
+	std::int64_t version = 0; // how many changes it has seen
+	std::int64_t made_ms = 0;    // Unix time, in milliseconds
+	std::int64_t changed_ms = 0; // of the last change
+};
+
+// A change, as the log keeps it: made to the game at `version`.
+struct stored_change {
+	std::int64_t version = 0;
+	int first = -1;
+	int second = -1; // -1 when the change turned a move's first card
+	int verdict = -1; // the judge's, for a move
+	std::string message; // the judge's, in UTF-8, for a move
+	std::string answer;  // what was answered, to answer a retry alike
+};
+
+// The games that take room: unfinished and changed since `open_since_ms`.
+struct store_caps {
+	std::int64_t open_since_ms = 0;
+	std::int64_t max_games = 0;
+	std::int64_t max_games_per_client = 0;
+};
+
+enum class creation { made, store_full, client_full };
+
+struct store_report {
+	std::int64_t schema = 0;
+	std::int64_t unfinished = 0;
+	std::int64_t finished = 0;
+	std::int64_t changes = 0;
+};
+
+class game_store {
+public:
+	// Opens the store that `where` names (see connect_sql) and brings its
+	// schema up to date.
+	bool open(const std::string &where, failure &why);
+
+	bool create(const stored_game &game, const store_caps &caps, creation &result, failure &why);
+	// `exists` says whether the game is there.
+	bool load(const std::string &id, stored_game &game, bool &exists, failure &why);
+	bool load_change(const std::string &id, std::int64_t version, stored_change &change,
+			 bool &exists, failure &why);
+	// Keeps the change and the game as it leaves it (at change.version + 1)
+	// in one transaction, unless the game has left change.version already:
+	// then `kept` is false and nothing is written.
+	bool keep_change(const stored_game &after, const stored_change &change, bool &kept,
+			 failure &why);
+	bool report(store_report &report, failure &why);
+	// Removes up to `batch` games, with their logs, that finished before
+	// `finished_before_ms` or, unfinished, saw no change since
+	// `idle_before_ms`; `removed` says how many.
+	bool tidy(std::int64_t finished_before_ms, std::int64_t idle_before_ms, int batch,
+		  int &removed, failure &why);
+
+private:
+	using work = std::function<bool(sql_connection &, failure &)>;
+	// Runs work in one transaction on a connection of the pool, rolled back
+	// when it fails.
+	bool in_transaction(bool writing, const work &body, failure &why);
+
+	std::string where_;
+	std::mutex lock_; // guards the idle connections
+	std::vector<std::unique_ptr<sql_connection>> idle_;
+};
+
+#endif
