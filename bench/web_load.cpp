@@ -3,14 +3,17 @@
 // The client is event-driven, one thread: a thread a connection could not
 // hold ten thousand of them.
 //
-// usage: web_load JOGAR_WEB MEMORIA [GAMES [SECONDS [IDLE [TRICKLERS]]]]
-// Measures, one after the other: the bare spawn rate of memoria (a loop that
-// only starts it and waits); the server's saturated throughput (8 clients, a
-// closed loop); then IDLE (10000) kept-alive connections each making a
+// usage: web_load JOGAR_WEB MEMORIA STORE [SERVERS [GAMES [SECONDS [IDLE [TRICKLERS]]]]]
+// Starts SERVERS (1) servers on the store STORE (a SQLite file or a
+// PostgreSQL URI) and measures, one after the other: the bare spawn rate of
+// memoria (a loop that only starts it and waits); the saturated throughput
+// (8 clients, a closed loop, spread over the servers); then IDLE (10000) kept-alive connections each making a
 // request every 2 to 5 s, TRICKLERS (1000) connections that trickle request
 // heads and reconnect whenever the server cuts them, and GAMES (500) games
-// each making a move a second for SECONDS (10), the latency of each move
-// taken from the time it was due. Clients come from 127.0.0.x addresses
+// each making a move a second for SECONDS (10) on the first server, the
+// latency of each move taken from the time it was due. Every move names the
+// version its player saw, and the move count in its answer must be one more
+// than the player's own: a move lost or counted twice is counted as lost. Clients come from 127.0.0.x addresses
 // spread so that no address passes the per-address caps. Prints one
 // "name value" line a figure.
 #include <fcntl.h>
@@ -89,13 +92,13 @@ struct figures {
 	long idle_requests = 0;
 	long idle_failed = 0;
 	long trickler_cuts = 0;
+	long lost = 0;
 	std::vector<double> latencies_ms;
 };
 
 struct load {
 	net::io_context io{1};
-	tcp::endpoint server;
-	std::string host_header;
+	std::vector<int> ports; // one a server
 	figures f;
 	bool running = true;
 };
@@ -104,7 +107,10 @@ struct load {
 class client : public std::enable_shared_from_this<client> {
 public:
 	using answer = std::function<void(int status, const std::string &body)>;
-	client(load &l, const std::string &from) : load_(l), stream_(l.io), from_(from) {}
+	client(load &l, const std::string &from, std::size_t server = 0)
+	    : load_(l), stream_(l.io), from_(from), port_(l.ports[server % l.ports.size()])
+	{
+	}
 
 	void connect(std::function<void(bool)> done)
 	{
@@ -115,7 +121,9 @@ public:
 		if (ec)
 			return done(false);
 		stream_.async_connect(
-			load_.server, [self = shared_from_this(), done](beast::error_code e) {
+			tcp::endpoint(net::ip::make_address("127.0.0.1"),
+				      static_cast<unsigned short>(port_)),
+			[self = shared_from_this(), done](beast::error_code e) {
 				beast::error_code ignored;
 				self->stream_.socket().set_option(tcp::no_delay(true), ignored);
 				done(!e);
@@ -127,7 +135,7 @@ public:
 		     answer done)
 	{
 		request_ = {method, target, 11};
-		request_.set(http::field::host, load_.host_header);
+		request_.set(http::field::host, "127.0.0.1:" + std::to_string(port_));
 		if (method == http::verb::post)
 			request_.set(http::field::content_type, "application/json");
 		request_.body() = body;
@@ -161,6 +169,7 @@ private:
 	load &load_;
 	beast::tcp_stream stream_;
 	std::string from_;
+	int port_;
 	beast::flat_buffer buffer_;
 	http::request<http::string_body> request_;
 	http::response<http::string_body> response_;
@@ -172,9 +181,31 @@ struct player : std::enable_shared_from_this<player> {
 	load &load_;
 	std::shared_ptr<client> conn;
 	std::string id;
+	long version = 0;
+	long moves = 0;
 	std::vector<bool> found = std::vector<bool>(16, false);
 	std::mt19937 random{std::random_device{}()};
 	net::steady_timer timer{load_.io};
+	// Moves due while one is under way wait their turn: one connection
+	// carries one request at a time.
+	std::vector<std::function<void(bool)>> waiting;
+	bool moving = false;
+
+	void move_in_turn(std::function<void(bool)> done)
+	{
+		if (moving)
+			return waiting.push_back(std::move(done));
+		moving = true;
+		move([self = shared_from_this(), done](bool ok) {
+			self->moving = false;
+			done(ok);
+			if (!self->waiting.empty()) {
+				auto next = std::move(self->waiting.front());
+				self->waiting.erase(self->waiting.begin());
+				self->move_in_turn(std::move(next));
+			}
+		});
+	}
 
 	void new_game(std::function<void(bool)> done)
 	{
@@ -185,6 +216,7 @@ struct player : std::enable_shared_from_this<player> {
 				if (status != 201 || reply.is_discarded())
 					return done(false);
 				self->id = reply["game"];
+				self->version = self->moves = 0;
 				self->found.assign(16, false);
 				done(true);
 			});
@@ -203,7 +235,7 @@ struct player : std::enable_shared_from_this<player> {
 		const int first = open[0];
 		const int second = open[1];
 		conn->request(http::verb::post, "/api/games/" + id + "/moves",
-			      json{{"first", first}, {"second", second}}.dump(),
+			      json{{"first", first}, {"second", second}, {"version", version}}.dump(),
 			      [self = shared_from_this(), first, second,
 			       done](int status, const std::string &body) {
 				      self->judged(status, body, first, second, done);
@@ -230,6 +262,9 @@ struct player : std::enable_shared_from_this<player> {
 			return done(false);
 		}
 		++f.moves;
+		if (reply.value("moves", -1L) != ++moves)
+			++f.lost;
+		version = reply.value("version", -1L);
 		if (reply["verdict"] == 1)
 			found[static_cast<std::size_t>(first)] =
 				found[static_cast<std::size_t>(second)] = true;
@@ -254,7 +289,7 @@ double saturated_rate(load &l, int clients, double seconds)
 			p->move([&, p](bool) { next(p); });
 	};
 	for (int c = 0; c < clients; ++c) {
-		auto conn = std::make_shared<client>(l, address(1, c));
+		auto conn = std::make_shared<client>(l, address(1, c), static_cast<std::size_t>(c));
 		auto p = std::make_shared<player>(l, conn);
 		conn->connect([&, p](bool ok) {
 			if (ok)
@@ -344,7 +379,8 @@ double percentile(std::vector<double> values, double p)
 }
 
 // Starts jogar-web on a free port and reads the address it prints.
-pid_t start_server(const std::string &program, const std::string &memoria, int &port)
+pid_t start_server(const std::string &program, const std::string &memoria,
+		   const std::string &store, int &port)
 {
 	int out[2];
 	if (pipe(out) != 0)
@@ -352,7 +388,8 @@ pid_t start_server(const std::string &program, const std::string &memoria, int &
 	posix_spawn_file_actions_t actions;
 	posix_spawn_file_actions_init(&actions);
 	posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-	std::vector<std::string> words = {program, "--port", "0", "--memoria", memoria};
+	std::vector<std::string> words = {program,  "--port",  "0",	"--memoria",
+					  memoria,  "--store", store, "--max-games", "5000"};
 	std::vector<char *> argv;
 	for (std::string &w : words)
 		argv.push_back(w.data());
@@ -378,10 +415,9 @@ pid_t start_server(const std::string &program, const std::string &memoria, int &
 
 int main(int argc, char **argv)
 {
-	if (argc < 3) {
-		std::fprintf(
-			stderr,
-			"usage: web_load JOGAR_WEB MEMORIA [GAMES [SECONDS [IDLE [TRICKLERS]]]]\n");
+	if (argc < 4) {
+		std::fprintf(stderr, "usage: web_load JOGAR_WEB MEMORIA STORE [SERVERS [GAMES"
+				     " [SECONDS [IDLE [TRICKLERS]]]]]\n");
 		return 2;
 	}
 	rlimit limit{};
@@ -389,20 +425,23 @@ int main(int argc, char **argv)
 	limit.rlim_cur = limit.rlim_max;
 	setrlimit(RLIMIT_NOFILE, &limit);
 	const std::string memoria = fs::absolute(argv[2]).string();
-	const int games = argc > 3 ? std::atoi(argv[3]) : 500;
-	const double seconds = argc > 4 ? std::atof(argv[4]) : 10;
-	const int idle = argc > 5 ? std::atoi(argv[5]) : 10000;
-	const int tricklers = argc > 6 ? std::atoi(argv[6]) : 1000;
-	int port = 0;
-	const pid_t server = start_server(argv[1], memoria, port);
-	if (server < 0) {
-		std::fprintf(stderr, "web_load: cannot start %s\n", argv[1]);
-		return 1;
-	}
+	const int servers = argc > 4 ? std::atoi(argv[4]) : 1;
+	const int games = argc > 5 ? std::atoi(argv[5]) : 500;
+	const double seconds = argc > 6 ? std::atof(argv[6]) : 10;
+	const int idle = argc > 7 ? std::atoi(argv[7]) : 10000;
+	const int tricklers = argc > 8 ? std::atoi(argv[8]) : 1000;
 	load l;
-	l.server = tcp::endpoint(net::ip::make_address("127.0.0.1"),
-				 static_cast<unsigned short>(port));
-	l.host_header = "127.0.0.1:" + std::to_string(port);
+	std::vector<pid_t> pids;
+	for (int n = 0; n < servers; ++n) {
+		int port = 0;
+		pids.push_back(start_server(argv[1], memoria, argv[3], port));
+		if (pids.back() < 0) {
+			std::fprintf(stderr, "web_load: cannot start %s\n", argv[1]);
+			return 1;
+		}
+		l.ports.push_back(port);
+	}
+	const pid_t server = pids[0];
 	const long fresh_rss = server_rss_kib(server);
 	const double bare = bare_spawn_rate(memoria, 5);
 	const double saturated = saturated_rate(l, 8, 5);
@@ -434,6 +473,9 @@ int main(int argc, char **argv)
 		});
 	}
 	l.io.restart();
+	// The phases below wait on the clock: the context must not stop for
+	// want of work between them.
+	auto busy = net::make_work_guard(l.io);
 	const auto opened = clock_type::now();
 	while (connected + l.f.idle_failed < idle && seconds_since(opened) < 60)
 		l.io.run_for(std::chrono::milliseconds(100));
@@ -445,6 +487,7 @@ int main(int argc, char **argv)
 	// The games: made first, then a move each second, spread over it.
 	std::vector<std::shared_ptr<player>> players;
 	long made = 0;
+	const auto making = clock_type::now();
 	for (int g = 0; g < games; ++g) {
 		auto conn = std::make_shared<client>(l, address(2, g / 10));
 		auto p = std::make_shared<player>(l, conn);
@@ -463,6 +506,7 @@ int main(int argc, char **argv)
 	}
 	while (made < games && l.f.failed_moves == 0 && seconds_since(opened) < 120)
 		l.io.run_for(std::chrono::milliseconds(50));
+	std::printf("games_made_s %.2f\n", seconds_since(making));
 	const auto start = clock_type::now() + std::chrono::milliseconds(200);
 	long load_rss = 0;
 	for (int g = 0; g < games; ++g) {
@@ -472,7 +516,7 @@ int main(int argc, char **argv)
 			auto t = std::make_shared<net::steady_timer>(l.io, due);
 			auto p = players[static_cast<std::size_t>(g)];
 			t->async_wait([&l, t, p, due](beast::error_code) {
-				p->move([&l, due](bool) {
+				p->move_in_turn([&l, due](bool) {
 					l.f.latencies_ms.push_back(
 						std::chrono::duration<double, std::milli>(
 							clock_type::now() - due)
@@ -491,9 +535,11 @@ int main(int argc, char **argv)
 		l.io.run_for(std::chrono::milliseconds(50));
 	l.running = false;
 	const long answered = static_cast<long>(l.f.latencies_ms.size());
-	kill(server, SIGTERM);
 	int status = 0;
-	waitpid(server, &status, 0);
+	for (const pid_t pid : pids) {
+		kill(pid, SIGTERM);
+		waitpid(pid, &status, 0);
+	}
 	std::printf("bare_spawn_per_s %.0f\n", bare);
 	std::printf("saturated_moves_per_s %.0f\n", saturated);
 	std::printf("saturated_ratio %.2f\n", saturated / bare);
@@ -511,6 +557,8 @@ int main(int argc, char **argv)
 	std::printf("failed %ld\n",
 		    l.f.failed_moves + (games * static_cast<long>(seconds) - answered));
 	std::printf("mismatched %ld\n", l.f.mismatched);
+	std::printf("lost %ld\n", l.f.lost);
+	std::printf("servers %d\n", servers);
 	std::printf("rss_fresh_kib %ld\n", fresh_rss);
 	std::printf("rss_idle_kib %ld\n", idle_rss);
 	std::printf("rss_load_kib %ld\n", load_rss);

@@ -70,6 +70,9 @@ bool game_store::in_transaction(bool writing, const work &body, failure &why)
 	}
 	if (!db && !(db = connect_sql(where_, why)))
 		return false;
+	std::unique_lock<std::mutex> turn(writer_, std::defer_lock);
+	if (writing && !is_postgresql(where_))
+		turn.lock();
 	bool done = false;
 	if (!writing) {
 		done = body(*db, why);

@@ -87,6 +87,10 @@ private:
 	bool in_transaction(bool writing, const work &body, failure &why);
 
 	std::string where_;
+	// SQLite has one writer at a time: this server's writers take turns
+	// here, so that only another process's writer makes one wait in
+	// SQLite's own busy loop, which sleeps in steps of up to 100 ms.
+	std::mutex writer_;
 	std::mutex lock_; // guards the idle connections
 	std::vector<std::unique_ptr<sql_connection>> idle_;
 };

@@ -1,7 +1,10 @@
 // The page in a real browser (Debian's Chromium, headless): whole games with
 // the mouse and with the keyboard alone, and an accessibility check.
 import assert from "node:assert/strict";
+import { mkdtempSync, rmSync } from "node:fs";
 import { createRequire } from "node:module";
+import { tmpdir } from "node:os";
+import { join } from "node:path";
 import { after, before, test } from "node:test";
 import { chromium } from "playwright-core";
 import { startServer } from "./server.mjs";
@@ -96,6 +99,64 @@ test("a whole game with the keyboard alone, focus always visible", async () => {
   };
   await playByMemory(page, turn);
   await page.close();
+});
+
+test("a reload resumes the game at its address; New game in the middle of one asks first", async () => {
+  const page = await openGame();
+  await card(page, 0).click();
+  await page.getByText("Place 1 shows").waitFor();
+  await card(page, 1).click();
+  await page.locator("#moves").getByText("1", { exact: true }).waitFor();
+  await card(page, 2).click();
+  await page.getByText("Place 3 shows").waitFor();
+  const address = page.url();
+  assert.match(address, /#game=[0-9a-f]{32}$/);
+  await page.reload();
+  await page.getByText("Welcome back: turn a second card.").waitFor();
+  assert.equal(await page.locator("#moves").textContent(), "1");
+  assert.match(await card(page, 2).getAttribute("aria-label"), /, showing \d$/);
+  // Kept: the same game. Then left, for a new one at a new address.
+  await page.getByRole("button", { name: "New game" }).click();
+  await page.getByRole("button", { name: "Keep playing" }).click();
+  assert.equal(page.url(), address);
+  await page.getByRole("button", { name: "New game" }).click();
+  await page.getByRole("dialog").getByRole("button", { name: "New game" }).click();
+  await page.getByText("New game: turn two cards.").waitFor();
+  assert.notEqual(page.url(), address);
+  // The old link still opens the old game; a game that is not there says so.
+  await page.goto(address);
+  await page.getByText("Welcome back: turn a second card.").waitFor();
+  await page.goto(`${server.url}#game=${"0".repeat(32)}`);
+  await page.getByText("This game no longer exists.", { exact: false }).waitFor();
+  await page.close();
+});
+
+test("the server restarted while the page is open: the page says so and carries on with the game", async () => {
+  const folder = mkdtempSync(join(tmpdir(), "jogar-web-restart-"));
+  const store = join(folder, "games.sqlite3");
+  let first = await startServer([], { store });
+  let second;
+  const page = await browser.newPage({ viewport: { width: 1024, height: 800 } });
+  try {
+    await page.goto(first.url);
+    await page.getByText("New game: turn two cards.").waitFor();
+    await card(page, 4).click();
+    await page.getByText("Place 5 shows").waitFor();
+    const port = new URL(first.url).port;
+    await first.stop();
+    first = null;
+    await card(page, 5).click();
+    await page.getByRole("alert").getByText("The server cannot be reached", { exact: false }).waitFor();
+    second = await startServer([], { store, port });
+    await page.locator("#moves").getByText("1", { exact: true }).waitFor({ timeout: 10000 });
+    assert.equal(await page.getByRole("alert").isHidden(), true);
+    assert.match(await page.locator("#message").textContent(), /^\d and \d: /);
+  } finally {
+    await page.close();
+    await first?.stop();
+    await second?.stop();
+    rmSync(folder, { recursive: true, force: true });
+  }
 });
 
 test("no WCAG 2.1 A or AA violations, on a desktop and a phone", async () => {
