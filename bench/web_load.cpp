@@ -7,15 +7,14 @@
 // Starts SERVERS (1) servers on the store STORE (a SQLite file or a
 // PostgreSQL URI) and measures, one after the other: the bare spawn rate of
 // memoria (a loop that only starts it and waits); the saturated throughput
-// (8 clients, a closed loop, spread over the servers); then IDLE (10000) kept-alive connections each making a
-// request every 2 to 5 s, TRICKLERS (1000) connections that trickle request
-// heads and reconnect whenever the server cuts them, and GAMES (500) games
-// each making a move a second for SECONDS (10) on the first server, the
-// latency of each move taken from the time it was due. Every move names the
-// version its player saw, and the move count in its answer must be one more
-// than the player's own: a move lost or counted twice is counted as lost. Clients come from 127.0.0.x addresses
-// spread so that no address passes the per-address caps. Prints one
-// "name value" line a figure.
+// (8 clients, a closed loop, spread over the servers); then IDLE (10000) kept-alive connections
+// each making a request every 2 to 5 s, TRICKLERS (1000) connections that trickle request heads and
+// reconnect whenever the server cuts them, and GAMES (500) games each making a move a second for
+// SECONDS (10) on the first server, the latency of each move taken from the time it was due. Every
+// move names the version its player saw, and the move count in its answer must be one more than the
+// player's own: a move lost or counted twice is counted as lost. Clients come from 127.0.0.x
+// addresses spread so that no address passes the per-address caps. Prints one "name value" line a
+// figure.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -120,14 +119,14 @@ public:
 		socket.bind(tcp::endpoint(net::ip::make_address(from_), 0), ec);
 		if (ec)
 			return done(false);
-		stream_.async_connect(
-			tcp::endpoint(net::ip::make_address("127.0.0.1"),
-				      static_cast<unsigned short>(port_)),
-			[self = shared_from_this(), done](beast::error_code e) {
-				beast::error_code ignored;
-				self->stream_.socket().set_option(tcp::no_delay(true), ignored);
-				done(!e);
-			});
+		stream_.async_connect(tcp::endpoint(net::ip::make_address("127.0.0.1"),
+						    static_cast<unsigned short>(port_)),
+				      [self = shared_from_this(), done](beast::error_code e) {
+					      beast::error_code ignored;
+					      self->stream_.socket().set_option(tcp::no_delay(true),
+										ignored);
+					      done(!e);
+				      });
 	}
 
 	// A status of 0 means the connection failed.
@@ -234,12 +233,13 @@ struct player : std::enable_shared_from_this<player> {
 		std::shuffle(open.begin(), open.end(), random);
 		const int first = open[0];
 		const int second = open[1];
-		conn->request(http::verb::post, "/api/games/" + id + "/moves",
-			      json{{"first", first}, {"second", second}, {"version", version}}.dump(),
-			      [self = shared_from_this(), first, second,
-			       done](int status, const std::string &body) {
-				      self->judged(status, body, first, second, done);
-			      });
+		conn->request(
+			http::verb::post, "/api/games/" + id + "/moves",
+			json{{"first", first}, {"second", second}, {"version", version}}.dump(),
+			[self = shared_from_this(), first, second, done](int status,
+									 const std::string &body) {
+				self->judged(status, body, first, second, done);
+			});
 	}
 
 	void judged(int status, const std::string &body, int first, int second,
@@ -379,8 +379,8 @@ double percentile(std::vector<double> values, double p)
 }
 
 // Starts jogar-web on a free port and reads the address it prints.
-pid_t start_server(const std::string &program, const std::string &memoria,
-		   const std::string &store, int &port)
+pid_t start_server(const std::string &program, const std::string &memoria, const std::string &store,
+		   int &port)
 {
 	int out[2];
 	if (pipe(out) != 0)
@@ -388,8 +388,8 @@ pid_t start_server(const std::string &program, const std::string &memoria,
 	posix_spawn_file_actions_t actions;
 	posix_spawn_file_actions_init(&actions);
 	posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-	std::vector<std::string> words = {program,  "--port",  "0",	"--memoria",
-					  memoria,  "--store", store, "--max-games", "5000"};
+	std::vector<std::string> words = {program,   "--port", "0",           "--memoria", memoria,
+					  "--store", store,    "--max-games", "5000"};
 	std::vector<char *> argv;
 	for (std::string &w : words)
 		argv.push_back(w.data());

@@ -23,8 +23,12 @@ public:
 		}
 		process_run run;
 		failure why;
-		EXPECT_TRUE(run_process({POSTGRESQL_SERVER, {"start", folder_.path().string()}, folder_.path(), {},
-					 std::chrono::seconds(60), 4096},
+		EXPECT_TRUE(run_process({POSTGRESQL_SERVER,
+					 {"start", folder_.path().string()},
+					 folder_.path(),
+					 {},
+					 std::chrono::seconds(60),
+					 4096},
 					run, why))
 			<< why.reason;
 		EXPECT_EQ(run.status, 0) << run.err;
@@ -35,8 +39,12 @@ public:
 		process_run run;
 		failure why;
 		if (postgresql_)
-			(void)run_process({POSTGRESQL_SERVER, {"stop", folder_.path().string()}, "/", {},
-					   std::chrono::seconds(60), 4096},
+			(void)run_process({POSTGRESQL_SERVER,
+					   {"stop", folder_.path().string()},
+					   "/",
+					   {},
+					   std::chrono::seconds(60),
+					   4096},
 					  run, why);
 	}
 	store_place(const store_place &) = delete;
@@ -56,8 +64,8 @@ protected:
 		failure why;
 		ASSERT_TRUE(store.open(place.where(), why)) << why.reason;
 	}
-	stored_game game(const std::string &id, const std::string &owner, std::int64_t changed_ms,
-			 int pairs_left = 8)
+	static stored_game game(const std::string &id, const std::string &owner,
+				std::int64_t changed_ms, int pairs_left = 8)
 	{
 		stored_game g;
 		g.id = id;
@@ -133,8 +141,8 @@ TEST_P(store_test, a_change_is_kept_once_at_its_version_with_its_answer)
 TEST_P(store_test, only_recent_unfinished_games_take_room)
 {
 	const store_caps caps{10000, 3, 2};
-	make(game("old", "a", 5000), creation::made, caps);           // changed too long ago
-	make(game("done", "a", 20000, 0), creation::made, caps);      // finished
+	make(game("old", "a", 5000), creation::made, caps);      // changed too long ago
+	make(game("done", "a", 20000, 0), creation::made, caps); // finished
 	make(game("a1", "a", 20000), creation::made, caps);
 	make(game("a2", "a", 20000), creation::made, caps);
 	make(game("a3", "a", 20000), creation::client_full, caps);

@@ -147,7 +147,8 @@ fs::path find_page(const fs::path &beside)
 // on first start, readable by its owner alone: the deals are secrets.
 bool default_store(std::string &where, failure &why)
 {
-	const std::string state = std::getenv("STATE_DIRECTORY") ? std::getenv("STATE_DIRECTORY") : "";
+	const char *given = std::getenv("STATE_DIRECTORY");
+	const std::string state = given == nullptr ? "" : given;
 	const char *xdg = std::getenv("XDG_STATE_HOME");
 	const char *home = std::getenv("HOME");
 	fs::path dir;

@@ -120,7 +120,8 @@ bool read_places(const std::string &body, const std::vector<const char *> &names
 	if (object.not_integers.count("version") != 0 || (versioned && named_version->second < 0))
 		return said(wrong, "version is not a whole number from 0");
 	version = versioned ? named_version->second : -1;
-	if (object.integers.size() + object.not_integers.size() != names.size() + (versioned ? 1 : 0))
+	if (object.integers.size() + object.not_integers.size() !=
+	    names.size() + (versioned ? 1 : 0))
 		return said(wrong, "the body must hold exactly the fields it names");
 	for (const char *name : names) {
 		if (object.not_integers.count(name) != 0)

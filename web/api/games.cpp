@@ -149,8 +149,8 @@ api_reply stale(game_service &s, const stored_game &now, std::int64_t seen, cons
 }
 
 // Keeps a change, or, when another came first, answers as for a stale one.
-api_reply keep(game_service &s, const stored_game &before, stored_game after,
-	       stored_change change, const json &answer, const asked &a)
+api_reply keep(game_service &s, const stored_game &before, stored_game after, stored_change change,
+	       const json &answer, const asked &a)
 {
 	after.version = before.version + 1;
 	after.changed_ms = unix_ms();

@@ -74,13 +74,16 @@ void route(game_service &service, const page_files &page, const http_call &call,
 	// No match was tried for the path that creates a game.
 	const std::string id = parts.ready() ? parts.str(1) : "";
 	const std::string action = parts.ready() ? parts.str(2) : "";
-	on_pool(service, [&service, call, id, action]() {
-		if (call.path == "/api/games")
-			return create_game(service, call.client);
-		if (action.empty())
-			return show_game(service, id);
-		if (action == "/flip")
-			return flip_card(service, id, call.body);
-		return make_move(service, id, call.body);
-	}, done);
+	on_pool(
+		service,
+		[&service, call, id, action]() {
+			if (call.path == "/api/games")
+				return create_game(service, call.client);
+			if (action.empty())
+				return show_game(service, id);
+			if (action == "/flip")
+				return flip_card(service, id, call.body);
+			return make_move(service, id, call.body);
+		},
+		done);
 }

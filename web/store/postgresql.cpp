@@ -28,8 +28,8 @@ public:
 	postgresql_connection(const postgresql_connection &) = delete;
 	postgresql_connection &operator=(const postgresql_connection &) = delete;
 
-	bool run(const std::string &statement, const std::vector<sql_param> &params,
-		 sql_rows *rows, failure &why) override
+	bool run(const std::string &statement, const std::vector<sql_param> &params, sql_rows *rows,
+		 failure &why) override
 	{
 		std::vector<std::string> texts;
 		texts.reserve(params.size());
@@ -38,15 +38,17 @@ public:
 						? std::to_string(std::get<std::int64_t>(p))
 						: std::get<std::string>(p));
 		std::vector<const char *> values;
+		values.reserve(texts.size());
 		for (const std::string &t : texts)
 			values.push_back(t.c_str());
-		PGresult *result = PQexecParams(db_, statement.c_str(), static_cast<int>(values.size()),
-						nullptr, values.data(), nullptr, nullptr, 0);
+		PGresult *result =
+			PQexecParams(db_, statement.c_str(), static_cast<int>(values.size()),
+				     nullptr, values.data(), nullptr, nullptr, 0);
 		const ExecStatusType status = PQresultStatus(result);
 		const bool ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
 		if (!ok)
 			why = {"the store: " + first_line(PQerrorMessage(db_))};
-		changed_ = ok ? std::atoll(PQcmdTuples(result)) : 0;
+		changed_ = ok ? std::strtoll(PQcmdTuples(result), nullptr, 10) : 0;
 		for (int r = 0; ok && rows != nullptr && r < PQntuples(result); ++r) {
 			sql_row &row = rows->emplace_back();
 			for (int c = 0; c < PQnfields(result); ++c)
@@ -76,8 +78,9 @@ std::unique_ptr<sql_connection> connect_postgresql(const std::string &uri, failu
 	const char *values[] = {connect_timeout_s, uri.c_str(), nullptr};
 	PGconn *db = PQconnectdbParams(keys, values, 1);
 	if (db == nullptr || PQstatus(db) != CONNECTION_OK) {
-		why = {"cannot reach the store: " +
-		       (db == nullptr ? std::string("out of memory") : first_line(PQerrorMessage(db)))};
+		why = {"cannot reach the store: " + (db == nullptr
+							     ? std::string("out of memory")
+							     : first_line(PQerrorMessage(db)))};
 		PQfinish(db);
 		return nullptr;
 	}

@@ -7,34 +7,38 @@ namespace {
 
 // Step n brings the store from version n - 1 to n. A step once released is
 // never changed: a change to the tables is a new step.
-const std::vector<std::vector<const char *>> steps = {
-	{
-		"CREATE TABLE games ("
-		" id TEXT PRIMARY KEY,"
-		" owner TEXT NOT NULL,"
-		" deal TEXT NOT NULL,"
-		" made_ms BIGINT NOT NULL,"
-		" changed_ms BIGINT NOT NULL,"
-		" version BIGINT NOT NULL,"
-		" moves BIGINT NOT NULL,"
-		" pairs_left BIGINT NOT NULL,"
-		" found BIGINT NOT NULL,"
-		" pending BIGINT NOT NULL,"
-		" finished BIGINT NOT NULL)",
-		"CREATE INDEX games_open ON games (finished, changed_ms)",
-		"CREATE INDEX games_open_of ON games (owner, finished, changed_ms)",
-		"CREATE TABLE changes ("
-		" game TEXT NOT NULL REFERENCES games (id),"
-		" version BIGINT NOT NULL,"
-		" made_ms BIGINT NOT NULL,"
-		" first_place BIGINT NOT NULL,"
-		" second_place BIGINT NOT NULL,"
-		" verdict BIGINT NOT NULL,"
-		" message TEXT NOT NULL,"
-		" answer TEXT NOT NULL,"
-		" PRIMARY KEY (game, version))",
-	},
-};
+const std::vector<std::vector<const char *>> &steps()
+{
+	static const std::vector<std::vector<const char *>> all = {
+		{
+			"CREATE TABLE games ("
+			" id TEXT PRIMARY KEY,"
+			" owner TEXT NOT NULL,"
+			" deal TEXT NOT NULL,"
+			" made_ms BIGINT NOT NULL,"
+			" changed_ms BIGINT NOT NULL,"
+			" version BIGINT NOT NULL,"
+			" moves BIGINT NOT NULL,"
+			" pairs_left BIGINT NOT NULL,"
+			" found BIGINT NOT NULL,"
+			" pending BIGINT NOT NULL,"
+			" finished BIGINT NOT NULL)",
+			"CREATE INDEX games_open ON games (finished, changed_ms)",
+			"CREATE INDEX games_open_of ON games (owner, finished, changed_ms)",
+			"CREATE TABLE changes ("
+			" game TEXT NOT NULL REFERENCES games (id),"
+			" version BIGINT NOT NULL,"
+			" made_ms BIGINT NOT NULL,"
+			" first_place BIGINT NOT NULL,"
+			" second_place BIGINT NOT NULL,"
+			" verdict BIGINT NOT NULL,"
+			" message TEXT NOT NULL,"
+			" answer TEXT NOT NULL,"
+			" PRIMARY KEY (game, version))",
+		},
+	};
+	return all;
+}
 
 bool finish(sql_connection &db, bool done, failure &why)
 {
@@ -52,16 +56,17 @@ bool run_step(sql_connection &db, std::int64_t step, std::int64_t &version, fail
 		return false;
 	sql_rows rows;
 	bool done = db.lock_store(why) &&
-		    db.run("CREATE TABLE IF NOT EXISTS schema_version (version BIGINT NOT NULL)", {},
-			   nullptr, why) &&
+		    db.run("CREATE TABLE IF NOT EXISTS schema_version (version BIGINT NOT NULL)",
+			   {}, nullptr, why) &&
 		    db.run("SELECT version FROM schema_version", {}, &rows, why);
 	version = rows.empty() ? 0 : std::stoll(rows[0][0]);
 	if (done && rows.empty())
 		done = db.run("INSERT INTO schema_version (version) VALUES (0)", {}, nullptr, why);
 	if (done && version == step - 1) {
-		for (const char *statement : steps[static_cast<std::size_t>(step - 1)])
+		for (const char *statement : steps()[static_cast<std::size_t>(step - 1)])
 			done = done && db.run(statement, {}, nullptr, why);
-		done = done && db.run("UPDATE schema_version SET version = $1", {step}, nullptr, why);
+		done = done &&
+		       db.run("UPDATE schema_version SET version = $1", {step}, nullptr, why);
 		if (done)
 			version = step;
 	}
@@ -72,7 +77,7 @@ bool run_step(sql_connection &db, std::int64_t step, std::int64_t &version, fail
 
 std::int64_t latest_schema()
 {
-	return static_cast<std::int64_t>(steps.size());
+	return static_cast<std::int64_t>(steps().size());
 }
 
 bool upgrade_schema(sql_connection &db, std::int64_t &version, failure &why)

@@ -24,8 +24,8 @@ public:
 	sqlite_connection(const sqlite_connection &) = delete;
 	sqlite_connection &operator=(const sqlite_connection &) = delete;
 
-	bool run(const std::string &statement, const std::vector<sql_param> &params,
-		 sql_rows *rows, failure &why) override
+	bool run(const std::string &statement, const std::vector<sql_param> &params, sql_rows *rows,
+		 failure &why) override
 	{
 		sqlite3_stmt *s = prepared(statement, why);
 		if (s == nullptr || !bind(s, params, why))
@@ -37,7 +37,9 @@ public:
 			sql_row &row = rows->emplace_back();
 			for (int c = 0; c < sqlite3_column_count(s); ++c) {
 				const unsigned char *text = sqlite3_column_text(s, c);
-				row.emplace_back(text == nullptr ? "" : reinterpret_cast<const char *>(text));
+				row.emplace_back(text == nullptr
+							 ? ""
+							 : reinterpret_cast<const char *>(text));
 			}
 		}
 		const bool done = step == SQLITE_DONE;
@@ -80,14 +82,17 @@ private:
 	{
 		sqlite3_clear_bindings(s);
 		for (std::size_t i = 0; i < params.size(); ++i) {
-			const int at = sqlite3_bind_parameter_index(s, ("$" + std::to_string(i + 1)).c_str());
+			const int at = sqlite3_bind_parameter_index(
+				s, ("$" + std::to_string(i + 1)).c_str());
 			if (at == 0)
 				continue;
 			const int bound =
 				std::holds_alternative<std::int64_t>(params[i])
-					? sqlite3_bind_int64(s, at, std::get<std::int64_t>(params[i]))
-					: sqlite3_bind_text(s, at, std::get<std::string>(params[i]).c_str(), -1,
-							    SQLITE_TRANSIENT);
+					? sqlite3_bind_int64(s, at,
+							     std::get<std::int64_t>(params[i]))
+					: sqlite3_bind_text(
+						  s, at, std::get<std::string>(params[i]).c_str(),
+						  -1, SQLITE_TRANSIENT);
 			if (bound != SQLITE_OK) {
 				why = {"the store: " + std::string(sqlite3_errmsg(db_))};
 				return false;
@@ -105,9 +110,9 @@ private:
 std::unique_ptr<sql_connection> connect_sqlite(const std::string &path, failure &why)
 {
 	sqlite3 *db = nullptr;
-	const int opened = sqlite3_open_v2(path.c_str(), &db,
-					   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-					   nullptr);
+	const int opened = sqlite3_open_v2(
+		path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+		nullptr);
 	if (opened != SQLITE_OK) {
 		why = {"cannot open the store " + path + ": " +
 		       (db == nullptr ? sqlite3_errstr(opened) : sqlite3_errmsg(db))};

@@ -51,11 +51,14 @@ bool game_store::open(const std::string &where, failure &why)
 {
 	where_ = where;
 	std::int64_t version = 0;
-	return in_transaction(false, [&version](sql_connection &db, failure &w) {
-		// The schema's steps make transactions of their own; this one
-		// only reads what they did.
-		return upgrade_schema(db, version, w);
-	}, why);
+	return in_transaction(
+		false,
+		[&version](sql_connection &db, failure &w) {
+			// The schema's steps make transactions of their own; this one
+			// only reads what they did.
+			return upgrade_schema(db, version, w);
+		},
+		why);
 }
 
 bool game_store::in_transaction(bool writing, const work &body, failure &why)
@@ -93,137 +96,171 @@ bool game_store::in_transaction(bool writing, const work &body, failure &why)
 bool game_store::create(const stored_game &g, const store_caps &caps, creation &result,
 			failure &why)
 {
-	return in_transaction(true, [&](sql_connection &db, failure &w) {
-		sql_rows open_games;
-		sql_rows open_of_client;
-		if (!db.lock_store(w) ||
-		    !db.run("SELECT COUNT(*) FROM games WHERE finished = 0 AND changed_ms >= $1",
-			    {caps.open_since_ms}, &open_games, w) ||
-		    !db.run("SELECT COUNT(*) FROM games"
-			    " WHERE owner = $1 AND finished = 0 AND changed_ms >= $2",
-			    {g.owner, caps.open_since_ms}, &open_of_client, w))
-			return false;
-		result = count_of(open_games) >= caps.max_games ? creation::store_full
-			 : count_of(open_of_client) >= caps.max_games_per_client ? creation::client_full
-										  : creation::made;
-		if (result != creation::made)
-			return true;
-		return db.run("INSERT INTO games (id, owner, deal, made_ms, changed_ms, version,"
-			      " moves, pairs_left, found, pending, finished)"
-			      " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11)",
-			      {g.id, g.owner, deal_text(g.deal), g.made_ms, g.changed_ms, g.version,
-			       std::int64_t{g.moves}, std::int64_t{g.pairs_left}, found_bits(g.found),
-			       std::int64_t{g.pending}, std::int64_t{finished(g) ? 1 : 0}},
-			      nullptr, w);
-	}, why);
+	return in_transaction(
+		true,
+		[&](sql_connection &db, failure &w) {
+			sql_rows open_games;
+			sql_rows open_of_client;
+			if (!db.lock_store(w) ||
+			    !db.run("SELECT COUNT(*) FROM games WHERE finished = 0 AND changed_ms "
+				    ">= $1",
+				    {caps.open_since_ms}, &open_games, w) ||
+			    !db.run("SELECT COUNT(*) FROM games"
+				    " WHERE owner = $1 AND finished = 0 AND changed_ms >= $2",
+				    {g.owner, caps.open_since_ms}, &open_of_client, w))
+				return false;
+			result = count_of(open_games) >= caps.max_games ? creation::store_full
+				 : count_of(open_of_client) >= caps.max_games_per_client
+					 ? creation::client_full
+					 : creation::made;
+			if (result != creation::made)
+				return true;
+			return db.run(
+				"INSERT INTO games (id, owner, deal, made_ms, changed_ms, version,"
+				" moves, pairs_left, found, pending, finished)"
+				" VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11)",
+				{g.id, g.owner, deal_text(g.deal), g.made_ms, g.changed_ms,
+				 g.version, std::int64_t{g.moves}, std::int64_t{g.pairs_left},
+				 found_bits(g.found), std::int64_t{g.pending},
+				 std::int64_t{finished(g) ? 1 : 0}},
+				nullptr, w);
+		},
+		why);
 }
 
 bool game_store::load(const std::string &id, stored_game &g, bool &exists, failure &why)
 {
-	return in_transaction(false, [&](sql_connection &db, failure &w) {
-		sql_rows rows;
-		if (!db.run("SELECT owner, deal, made_ms, changed_ms, version, moves, pairs_left,"
-			    " found, pending FROM games WHERE id = $1",
-			    {id}, &rows, w))
-			return false;
-		exists = !rows.empty();
-		if (!exists)
+	return in_transaction(
+		false,
+		[&](sql_connection &db, failure &w) {
+			sql_rows rows;
+			if (!db.run("SELECT owner, deal, made_ms, changed_ms, version, moves, "
+				    "pairs_left,"
+				    " found, pending FROM games WHERE id = $1",
+				    {id}, &rows, w))
+				return false;
+			exists = !rows.empty();
+			if (!exists)
+				return true;
+			const sql_row &r = rows[0];
+			g.id = id;
+			g.owner = r[0];
+			if (!read_deal(r[1], g.deal)) {
+				w = {"the store holds a broken deal for game " + id};
+				return false;
+			}
+			g.made_ms = std::stoll(r[2]);
+			g.changed_ms = std::stoll(r[3]);
+			g.version = std::stoll(r[4]);
+			g.moves = std::stoi(r[5]);
+			g.pairs_left = std::stoi(r[6]);
+			const std::int64_t found = std::stoll(r[7]);
+			for (std::size_t p = 0; p < g.found.size(); ++p)
+				g.found[p] = ((found >> p) & 1) != 0;
+			g.pending = std::stoi(r[8]);
 			return true;
-		const sql_row &r = rows[0];
-		g.id = id;
-		g.owner = r[0];
-		if (!read_deal(r[1], g.deal)) {
-			w = {"the store holds a broken deal for game " + id};
-			return false;
-		}
-		g.made_ms = std::stoll(r[2]);
-		g.changed_ms = std::stoll(r[3]);
-		g.version = std::stoll(r[4]);
-		g.moves = std::stoi(r[5]);
-		g.pairs_left = std::stoi(r[6]);
-		const std::int64_t found = std::stoll(r[7]);
-		for (std::size_t p = 0; p < g.found.size(); ++p)
-			g.found[p] = ((found >> p) & 1) != 0;
-		g.pending = std::stoi(r[8]);
-		return true;
-	}, why);
+		},
+		why);
 }
 
 bool game_store::load_change(const std::string &id, std::int64_t version, stored_change &c,
 			     bool &exists, failure &why)
 {
-	return in_transaction(false, [&](sql_connection &db, failure &w) {
-		sql_rows rows;
-		if (!db.run("SELECT first_place, second_place, verdict, message, answer FROM changes"
-			    " WHERE game = $1 AND version = $2",
-			    {id, version}, &rows, w))
-			return false;
-		exists = !rows.empty();
-		if (exists) {
-			const sql_row &r = rows[0];
-			c = {version, std::stoi(r[0]), std::stoi(r[1]), std::stoi(r[2]), r[3], r[4]};
-		}
-		return true;
-	}, why);
+	return in_transaction(
+		false,
+		[&](sql_connection &db, failure &w) {
+			sql_rows rows;
+			if (!db.run("SELECT first_place, second_place, verdict, message, answer "
+				    "FROM changes"
+				    " WHERE game = $1 AND version = $2",
+				    {id, version}, &rows, w))
+				return false;
+			exists = !rows.empty();
+			if (exists) {
+				const sql_row &r = rows[0];
+				c = {version,
+				     std::stoi(r[0]),
+				     std::stoi(r[1]),
+				     std::stoi(r[2]),
+				     r[3],
+				     r[4]};
+			}
+			return true;
+		},
+		why);
 }
 
-bool game_store::keep_change(const stored_game &g, const stored_change &c, bool &kept,
-			     failure &why)
+bool game_store::keep_change(const stored_game &g, const stored_change &c, bool &kept, failure &why)
 {
-	return in_transaction(true, [&](sql_connection &db, failure &w) {
-		if (!db.run("UPDATE games SET changed_ms = $2, version = $3, moves = $4,"
-			    " pairs_left = $5, found = $6, pending = $7, finished = $8"
-			    " WHERE id = $1 AND version = $9",
-			    {g.id, g.changed_ms, g.version, std::int64_t{g.moves},
-			     std::int64_t{g.pairs_left}, found_bits(g.found), std::int64_t{g.pending},
-			     std::int64_t{finished(g) ? 1 : 0}, c.version},
-			    nullptr, w))
-			return false;
-		kept = db.changed_rows() == 1;
-		return !kept ||
-		       db.run("INSERT INTO changes (game, version, made_ms, first_place,"
-			      " second_place, verdict, message, answer)"
-			      " VALUES ($1, $2, $3, $4, $5, $6, $7, $8)",
-			      {g.id, c.version, g.changed_ms, std::int64_t{c.first},
-			       std::int64_t{c.second}, std::int64_t{c.verdict}, c.message, c.answer},
-			      nullptr, w);
-	}, why);
+	return in_transaction(
+		true,
+		[&](sql_connection &db, failure &w) {
+			if (!db.run("UPDATE games SET changed_ms = $2, version = $3, moves = $4,"
+				    " pairs_left = $5, found = $6, pending = $7, finished = $8"
+				    " WHERE id = $1 AND version = $9",
+				    {g.id, g.changed_ms, g.version, std::int64_t{g.moves},
+				     std::int64_t{g.pairs_left}, found_bits(g.found),
+				     std::int64_t{g.pending}, std::int64_t{finished(g) ? 1 : 0},
+				     c.version},
+				    nullptr, w))
+				return false;
+			kept = db.changed_rows() == 1;
+			return !kept ||
+			       db.run("INSERT INTO changes (game, version, made_ms, first_place,"
+				      " second_place, verdict, message, answer)"
+				      " VALUES ($1, $2, $3, $4, $5, $6, $7, $8)",
+				      {g.id, c.version, g.changed_ms, std::int64_t{c.first},
+				       std::int64_t{c.second}, std::int64_t{c.verdict}, c.message,
+				       c.answer},
+				      nullptr, w);
+		},
+		why);
 }
 
 bool game_store::report(store_report &report, failure &why)
 {
-	return in_transaction(false, [&report](sql_connection &db, failure &w) {
-		sql_rows version;
-		sql_rows games;
-		sql_rows changes;
-		if (!db.run("SELECT version FROM schema_version", {}, &version, w) ||
-		    !db.run("SELECT finished, COUNT(*) FROM games GROUP BY finished", {}, &games, w) ||
-		    !db.run("SELECT COUNT(*) FROM changes", {}, &changes, w))
-			return false;
-		report.schema = count_of(version);
-		for (const sql_row &r : games)
-			(r[0] == "1" ? report.finished : report.unfinished) = std::stoll(r[1]);
-		report.changes = count_of(changes);
-		return true;
-	}, why);
+	return in_transaction(
+		false,
+		[&report](sql_connection &db, failure &w) {
+			sql_rows version;
+			sql_rows games;
+			sql_rows changes;
+			if (!db.run("SELECT version FROM schema_version", {}, &version, w) ||
+			    !db.run("SELECT finished, COUNT(*) FROM games GROUP BY finished", {},
+				    &games, w) ||
+			    !db.run("SELECT COUNT(*) FROM changes", {}, &changes, w))
+				return false;
+			report.schema = count_of(version);
+			for (const sql_row &r : games)
+				(r[0] == "1" ? report.finished : report.unfinished) =
+					std::stoll(r[1]);
+			report.changes = count_of(changes);
+			return true;
+		},
+		why);
 }
 
 bool game_store::tidy(std::int64_t finished_before_ms, std::int64_t idle_before_ms, int batch,
 		      int &removed, failure &why)
 {
 	removed = 0;
-	return in_transaction(true, [&](sql_connection &db, failure &w) {
-		sql_rows ids;
-		if (!db.run("SELECT id FROM games WHERE (finished = 1 AND changed_ms < $1)"
-			    " OR (finished = 0 AND changed_ms < $2) LIMIT $3",
-			    {finished_before_ms, idle_before_ms, std::int64_t{batch}}, &ids, w))
-			return false;
-		for (const sql_row &id : ids) {
-			if (!db.run("DELETE FROM changes WHERE game = $1", {id[0]}, nullptr, w) ||
-			    !db.run("DELETE FROM games WHERE id = $1", {id[0]}, nullptr, w))
+	return in_transaction(
+		true,
+		[&](sql_connection &db, failure &w) {
+			sql_rows ids;
+			if (!db.run("SELECT id FROM games WHERE (finished = 1 AND changed_ms < $1)"
+				    " OR (finished = 0 AND changed_ms < $2) LIMIT $3",
+				    {finished_before_ms, idle_before_ms, std::int64_t{batch}}, &ids,
+				    w))
 				return false;
-		}
-		removed = static_cast<int>(ids.size());
-		return true;
-	}, why);
+			for (const sql_row &id : ids) {
+				if (!db.run("DELETE FROM changes WHERE game = $1", {id[0]}, nullptr,
+					    w) ||
+				    !db.run("DELETE FROM games WHERE id = $1", {id[0]}, nullptr, w))
+					return false;
+			}
+			removed = static_cast<int>(ids.size());
+			return true;
+		},
+		why);
 }

@@ -25,8 +25,8 @@ struct stored_game {
 	std::array<bool, card_count> found{};
 	int moves = 0;
 	int pairs_left = pair_count;
-	int pending = -1; // the place turned as a move's first card, or -1
-	std::int64_t version = 0; // how many changes it has seen
+	int pending = -1;            // the place turned as a move's first card, or -1
+	std::int64_t version = 0;    // how many changes it has seen
 	std::int64_t made_ms = 0;    // Unix time, in milliseconds
 	std::int64_t changed_ms = 0; // of the last change
 };
@@ -35,8 +35,8 @@ struct stored_game {
 struct stored_change {
 	std::int64_t version = 0;
 	int first = -1;
-	int second = -1; // -1 when the change turned a move's first card
-	int verdict = -1; // the judge's, for a move
+	int second = -1;     // -1 when the change turned a move's first card
+	int verdict = -1;    // the judge's, for a move
 	std::string message; // the judge's, in UTF-8, for a move
 	std::string answer;  // what was answered, to answer a retry alike
 };
@@ -63,16 +63,15 @@ public:
 	// schema up to date.
 	bool open(const std::string &where, failure &why);
 
-	bool create(const stored_game &game, const store_caps &caps, creation &result, failure &why);
+	bool create(const stored_game &g, const store_caps &caps, creation &result, failure &why);
 	// `exists` says whether the game is there.
-	bool load(const std::string &id, stored_game &game, bool &exists, failure &why);
-	bool load_change(const std::string &id, std::int64_t version, stored_change &change,
+	bool load(const std::string &id, stored_game &g, bool &exists, failure &why);
+	bool load_change(const std::string &id, std::int64_t version, stored_change &c,
 			 bool &exists, failure &why);
-	// Keeps the change and the game as it leaves it (at change.version + 1)
-	// in one transaction, unless the game has left change.version already:
+	// Keeps the change c and the game g as it leaves it (at c.version + 1)
+	// in one transaction, unless the game has left c.version already:
 	// then `kept` is false and nothing is written.
-	bool keep_change(const stored_game &after, const stored_change &change, bool &kept,
-			 failure &why);
+	bool keep_change(const stored_game &g, const stored_change &c, bool &kept, failure &why);
 	bool report(store_report &report, failure &why);
 	// Removes up to `batch` games, with their logs, that finished before
 	// `finished_before_ms` or, unfinished, saw no change since
