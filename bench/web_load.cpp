@@ -9,12 +9,12 @@
 // memoria (a loop that only starts it and waits); the saturated throughput
 // (8 clients, a closed loop, spread over the servers); then IDLE (10000) kept-alive connections
 // each making a request every 2 to 5 s, TRICKLERS (1000) connections that trickle request heads and
-// reconnect whenever the server cuts them, and GAMES (500) games each making a move a second for
-// SECONDS (10) on the first server, the latency of each move taken from the time it was due. Every
-// move names the version its player saw, and the move count in its answer must be one more than the
-// player's own: a move lost or counted twice is counted as lost. Clients come from 127.0.0.x
-// addresses spread so that no address passes the per-address caps. Prints one "name value" line a
-// figure.
+// reconnect whenever the server cuts them, and GAMES (500, or a share of the bare spawn rate:
+// "15%") games each making a move a second for SECONDS (10) on the first server, the latency of
+// each move taken from the time it was due. Every move names the version its player saw, and the
+// move count in its answer must be one more than the player's own: a move lost or counted twice is
+// counted as lost. Clients come from 127.0.0.x addresses spread so that no address passes the
+// per-address caps. Prints one "name value" line a figure.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -426,7 +426,10 @@ int main(int argc, char **argv)
 	setrlimit(RLIMIT_NOFILE, &limit);
 	const std::string memoria = fs::absolute(argv[2]).string();
 	const int servers = argc > 4 ? std::atoi(argv[4]) : 1;
-	const int games = argc > 5 ? std::atoi(argv[5]) : 500;
+	// GAMES may be a share of this machine's bare spawn rate ("15%"), so
+	// that one load means the same on a slow machine as on a fast one.
+	const std::string games_given = argc > 5 ? argv[5] : "500";
+	const bool games_share = !games_given.empty() && games_given.back() == '%';
 	const double seconds = argc > 6 ? std::atof(argv[6]) : 10;
 	const int idle = argc > 7 ? std::atoi(argv[7]) : 10000;
 	const int tricklers = argc > 8 ? std::atoi(argv[8]) : 1000;
@@ -445,6 +448,9 @@ int main(int argc, char **argv)
 	const long fresh_rss = server_rss_kib(server);
 	const double bare = bare_spawn_rate(memoria, 5);
 	const double saturated = saturated_rate(l, 8, 5);
+	const int games = games_share
+				  ? static_cast<int>(bare * std::atof(games_given.c_str()) / 100)
+				  : std::atoi(games_given.c_str());
 
 	// The idle connections, all made and each heard once before the games.
 	std::mt19937 random{20261209};
