@@ -1,9 +1,4 @@
-#include "game.h"
-
-int value_at(const game &g, int place)
-{
-	return card_value(g.deal[static_cast<std::size_t>(place)]);
-}
+#include "board_text.h"
 
 namespace {
 
@@ -45,10 +40,8 @@ bool check_entry(const game &g, const std::string &line, int &first, int &second
 		refusal = {"type two card positions, for example: 0 5"};
 	else if (a >= card_count || b >= card_count)
 		refusal = {"positions run from 0 to 15"};
-	else if (a == b)
-		refusal = {"pick two different cards"};
-	else if (g.found[static_cast<std::size_t>(a)] || g.found[static_cast<std::size_t>(b)])
-		refusal = {"that card has already been found"};
+	else
+		refusal = {move_refusal(g, a, b)};
 	if (!refusal.reason.empty())
 		return false;
 	first = a;

@@ -2,25 +2,29 @@
 // the connector file, as a game front end would do it. The cards are dealt
 // to the sixteen places in a random order (the same one for the same seed);
 // moves are read from stdin, two places a line, and each is sent to memoria
-// as the board positions of those cards. jogar(6) is its manual.
+// as the board positions of those cards. Up to four take turns, people and a
+// computer opponent. jogar(6) is its manual.
 #include <cstdint>
 #include <filesystem>
 #include <iostream>
 #include <string>
 #include <system_error>
+#include <vector>
 
+#include "board_text.h"
 #include "deal.h"
 #include "exchange.h"
 #include "files.h"
-#include "usage.h"
-#include "game.h"
+#include "opponent.h"
 #include "text.h"
+#include "usage.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 const char usage[] = "usage: jogar [--dir FOLDER] [--memoria PROGRAM] [--seed N]\n"
+		     "             [--players N] [--names NAME,...] [--computer LEVEL]\n"
 		     "       jogar --help | --version\n";
 
 struct options {
@@ -28,6 +32,9 @@ struct options {
 	fs::path memoria;
 	std::uint64_t seed = 0;
 	bool seeded = false;
+	int people = 1;
+	std::vector<std::string> names;
+	computer_level computer = computer_level::none;
 };
 
 // A whole decimal number, as --seed takes it.
@@ -40,28 +47,78 @@ bool parse_seed(const std::string &text, std::uint64_t &seed)
 	return true;
 }
 
+// Names separated by commas, none empty.
+bool parse_names(const std::string &text, std::vector<std::string> &names)
+{
+	names.clear();
+	std::size_t at = 0;
+	for (;;) {
+		const std::size_t comma = text.find(',', at);
+		names.push_back(text.substr(at, comma == std::string::npos ? comma : comma - at));
+		if (names.back().empty() || names.back().size() > 40)
+			return false;
+		if (comma == std::string::npos)
+			return true;
+		at = comma + 1;
+	}
+}
+
+bool parse_option(const std::string &arg, const std::string &value, options &o)
+{
+	if (arg == "--dir" || arg == "--memoria")
+		(arg == "--dir" ? o.dir : o.memoria) = value;
+	else if (arg == "--seed")
+		o.seeded = parse_seed(value, o.seed);
+	else if (arg == "--players")
+		o.people = value.size() == 1 && value[0] >= '1' && value[0] <= '4' ? value[0] - '0'
+										   : 0;
+	else if (arg == "--names")
+		return parse_names(value, o.names);
+	else if (arg == "--computer")
+		return (o.computer = level_named(value)) != computer_level::none;
+	else
+		return false;
+	return o.people > 0 && (arg != "--seed" || o.seeded);
+}
+
 bool parse_jogar_options(int argc, char **argv, options &o)
 {
-	for (int i = 1; i < argc; ++i) {
-		const std::string arg = argv[i];
-		if (i + 1 >= argc)
-			return false;
-		if (arg == "--dir" || arg == "--memoria")
-			(arg == "--dir" ? o.dir : o.memoria) = argv[++i];
-		else if (arg == "--seed" && parse_seed(argv[++i], o.seed))
-			o.seeded = true;
-		else
+	for (int i = 1; i < argc; i += 2) {
+		if (i + 1 >= argc || !parse_option(argv[i], argv[i + 1], o))
 			return false;
 	}
-	return true;
+	const int seats = o.people + (o.computer != computer_level::none ? 1 : 0);
+	return seats <= max_players && o.names.size() <= static_cast<std::size_t>(o.people);
 }
 
 const char legend[] = "[n] face down at position n, (v) face up this move, v found\n";
+
+// The players: the people named or numbered, then the computer.
+std::vector<player> players_of(const options &o)
+{
+	std::vector<player> players;
+	for (int i = 0; i < o.people; ++i) {
+		const std::size_t n = static_cast<std::size_t>(i);
+		players.push_back(
+			{n < o.names.size() ? o.names[n] : "player " + std::to_string(i + 1),
+			 computer_level::none, 0});
+	}
+	if (o.computer != computer_level::none)
+		players.push_back({"computer", o.computer, 0});
+	return players;
+}
+
+const std::string &name_of_turn(const game &g)
+{
+	return g.players[static_cast<std::size_t>(g.turn)].name;
+}
 
 bool ask_move(const game &g, int &first, int &second)
 {
 	std::string line;
 	for (;;) {
+		if (g.players.size() > 1)
+			std::cout << name_of_turn(g) << ", ";
 		std::cout << "move " << g.moves + 1 << ", two positions: " << std::flush;
 		if (!std::getline(std::cin, line))
 			return false;
@@ -72,15 +129,61 @@ bool ask_move(const game &g, int &first, int &second)
 	}
 }
 
-int play(const judge_setup &judge, const fs::path &dir, std::uint64_t seed)
+// The computer's move, chosen from what it has seen: its first card is
+// turned and shown to it before it chooses the second.
+void computer_move(const game &g, opponent &o, int &first, int &second)
+{
+	first = choose_first(o, g);
+	see_card(o, first, value_at(g, first));
+	second = choose_second(o, g, first);
+	std::cout << name_of_turn(g) << ", move " << g.moves + 1 << ": " << first << " " << second
+		  << "\n";
+}
+
+std::string scores(const game &g)
+{
+	std::string line = "pairs:";
+	for (const player &p : g.players)
+		line += " " + p.name + " " + std::to_string(p.pairs) +
+			(&p == &g.players.back() ? "" : ",");
+	return line + "\n";
+}
+
+std::string ending(const game &g)
+{
+	std::string all = "All " + std::to_string(pair_count) + " pairs found in " +
+			  std::to_string(g.moves) + " moves.\n";
+	if (g.players.size() == 1)
+		return all;
+	const std::vector<int> best = leaders(g);
+	const player &first = g.players[static_cast<std::size_t>(best[0])];
+	if (best.size() == 1)
+		return all + first.name + " wins with " + std::to_string(first.pairs) + " pairs.\n";
+	std::string names;
+	for (std::size_t i = 0; i < best.size(); ++i)
+		names += (i == 0                 ? ""
+			  : i + 1 == best.size() ? " and "
+						 : ", ") +
+			 g.players[static_cast<std::size_t>(best[i])].name;
+	return all + "A draw: " + names + ", " + std::to_string(first.pairs) + " pairs each.\n";
+}
+
+int play(const judge_setup &judge, const fs::path &dir, const options &o, std::uint64_t seed)
 {
 	game g;
 	g.deal = deal_cards(seed);
+	g.players = players_of(o);
+	// The computer's own choices, drawn apart from the deal's.
+	opponent computer = make_opponent(o.computer, seed ^ 0x6A6F676172u);
 	std::cout << legend << draw_board(g, -1, -1);
-	while (g.pairs_found < pair_count) {
+	while (!finished(g)) {
 		int first = -1;
 		int second = -1;
-		if (!ask_move(g, first, second)) {
+		const bool computers_turn = g.players[static_cast<std::size_t>(g.turn)].computer !=
+					    computer_level::none;
+		if (computers_turn) {
+			computer_move(g, computer, first, second);
+		} else if (!ask_move(g, first, second)) {
 			std::cout << "\n";
 			std::cerr << "jogar: input ended before the game did\n";
 			return 2;
@@ -92,17 +195,17 @@ int play(const judge_setup &judge, const fs::path &dir, std::uint64_t seed)
 			std::cerr << "jogar: " << why.reason << "\n";
 			return 1;
 		}
-		++g.moves;
+		// Both faces are on the table now, for the computer as for anyone.
+		if (!computers_turn)
+			see_card(computer, first, value_at(g, first));
+		see_card(computer, second, value_at(g, second));
 		std::cout << draw_board(g, first, second)
 			  << "memoria: " << utf8_from_cp1252(judged.message) << "\n";
-		if (judged.verdict == 1) {
-			g.found[static_cast<std::size_t>(first)] = true;
-			g.found[static_cast<std::size_t>(second)] = true;
-			++g.pairs_found;
-		}
+		count_move(g, first, second, judged.verdict);
+		if (g.players.size() > 1)
+			std::cout << scores(g);
 	}
-	std::cout << draw_board(g, -1, -1) << "All " << pair_count << " pairs found in " << g.moves
-		  << " moves.\n";
+	std::cout << draw_board(g, -1, -1) << ending(g);
 	return 0;
 }
 
@@ -137,7 +240,7 @@ int main(int argc, char **argv)
 		return 2;
 	}
 	std::cout << "Playing in " << dir.string() << " with " << judge.program.string() << "\n";
-	const int status = play(judge, dir, o.seeded ? o.seed : random_seed());
+	const int status = play(judge, dir, o, o.seeded ? o.seed : random_seed());
 	std::error_code ignored;
 	if (o.dir.empty())
 		fs::remove_all(dir, ignored);

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "exchange.h"
-#include "game.h"
+#include "board_text.h"
 #include "subprocess.h"
 #include "scratch.h"
 #include "text.h"
@@ -55,9 +55,9 @@ const entry_case entry_cases[] = {
 	{"0x3 2", malformed},
 	{"99999999999 1", malformed},
 	{"16 1", "positions run from 0 to 15"},
-	{"5 5", "pick two different cards"},
-	{"6 1", "that card has already been found"},
-	{"1 7", "that card has already been found"},
+	{"5 5", "the same card twice"},
+	{"6 1", "a card already found"},
+	{"1 7", "a card already found"},
 };
 INSTANTIATE_TEST_SUITE_P(Entries, EntryTable, testing::ValuesIn(entry_cases));
 
@@ -237,10 +237,52 @@ TEST_F(Game, AnswersHelpAndVersionAndRefusesTheUnknown)
 	const process_run version = play("", {"--version"});
 	EXPECT_EQ(version.status, 0);
 	EXPECT_EQ(version.out, "jogar " MEMORIA_VERSION "\n");
-	const process_run unknown = play("", {"--colour"});
-	EXPECT_EQ(unknown.status, 2);
-	EXPECT_EQ(unknown.out, "");
-	EXPECT_EQ(unknown.err.rfind("usage: jogar ", 0), 0u) << unknown.err;
+	const std::vector<std::vector<std::string>> refused = {
+		{"--colour"},
+		{"--players", "5"},
+		{"--players", "0"},
+		{"--players", "4", "--computer", "easy"},
+		{"--computer", "genius"},
+		{"--names", "Ana,Bia"},
+		{"--players", "2", "--names", "Ana,"},
+	};
+	for (const std::vector<std::string> &args : refused) {
+		const process_run unknown = play("", args);
+		EXPECT_EQ(unknown.status, 2) << args[0];
+		EXPECT_EQ(unknown.out, "");
+		EXPECT_EQ(unknown.err.rfind("usage: jogar ", 0), 0u) << unknown.err;
+	}
+}
+
+TEST_F(Game, TwoPlayersTakeTurnsAndTheEndNamesTheWinner)
+{
+	// Ana misses, Bia finds two pairs and misses, Ana finds the other six.
+	const std::string script =
+		move(0, 2) + move(0, 1) + move(2, 3) + move(4, 6) + all_pairs_from(2);
+	const process_run got = play(script, {"--players", "2", "--names", "Ana,Bia"});
+	EXPECT_EQ(got.status, 0) << got.err;
+	EXPECT_EQ(count(got.out, "Ana, move "), 7);
+	EXPECT_EQ(count(got.out, "Bia, move "), 3);
+	EXPECT_NE(got.out.find("pairs: Ana 0, Bia 2\n"), std::string::npos);
+	EXPECT_NE(got.out.find("All 8 pairs found in 10 moves.\nAna wins with 6 pairs.\n"),
+		  std::string::npos)
+		<< got.out;
+}
+
+TEST_F(Game, TheComputerPlaysItsTurns)
+{
+	// The person tries every two places in turn; refused ones are skipped.
+	std::string script;
+	for (int a = 0; a < card_count; ++a) {
+		for (int b = a + 1; b < card_count; ++b)
+			script += std::to_string(a) + " " + std::to_string(b) + "\n";
+	}
+	const process_run got = play(script, {"--computer", "hard"});
+	EXPECT_EQ(got.status, 0) << got.err;
+	EXPECT_NE(got.out.find("computer, move "), std::string::npos);
+	EXPECT_TRUE(got.out.find(" wins with ") != std::string::npos ||
+		    got.out.find("A draw: ") != std::string::npos)
+		<< got.out;
 }
 
 } // namespace

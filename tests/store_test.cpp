@@ -70,9 +70,9 @@ protected:
 		stored_game g;
 		g.id = id;
 		g.owner = owner;
-		g.deal = unshuffled_deal();
+		g.play.deal = unshuffled_deal();
 		g.made_ms = g.changed_ms = changed_ms;
-		g.pairs_left = pairs_left;
+		g.play.pairs_left = pairs_left;
 		return g;
 	}
 	void make(const stored_game &g, creation expected = creation::made,
@@ -108,28 +108,65 @@ TEST_P(store_test, schema_is_made_once_and_a_newer_one_is_refused)
 	EXPECT_NE(why.reason.find("newer"), std::string::npos) << why.reason;
 }
 
+TEST_P(store_test, a_game_kept_before_players_were_is_a_game_alone_after_the_upgrade)
+{
+	store_place older{GetParam()};
+	failure why;
+	auto db = connect_sql(older.where(), why);
+	std::int64_t version = 0;
+	ASSERT_TRUE(db && upgrade_schema(*db, version, why, 1)) << why.reason;
+	ASSERT_EQ(version, 1);
+	ASSERT_TRUE(db->run("INSERT INTO games VALUES ('old', 'a', '0,1,2,3,4,5,6,7,8,9,10,11,12,"
+			    "13,14,15', 1, 2, 3, 1, 7, 3, -1, 0)",
+			    {}, nullptr, why))
+		<< why.reason;
+	game_store upgraded;
+	ASSERT_TRUE(upgraded.open(older.where(), why)) << why.reason;
+	stored_game g;
+	bool exists = false;
+	ASSERT_TRUE(upgraded.load("old", g, exists, why) && exists) << why.reason;
+	EXPECT_EQ(g.play.pairs_left, 7);
+	ASSERT_EQ(g.play.players.size(), 1u);
+	EXPECT_EQ(g.play.players[0].computer, computer_level::none);
+	EXPECT_EQ(g.play.turn, 0);
+}
+
 TEST_P(store_test, a_change_is_kept_once_at_its_version_with_its_answer)
 {
 	stored_game g = game("g", "a", 1000);
+	g.play.players = {{"Ana Maria", computer_level::none, 0}, {"", computer_level::hard, 0}};
 	make(g);
 	stored_game after = g;
 	after.version = 1;
-	after.pending = 5;
+	after.play.pending = 5;
+	after.play.turn = 1;
+	after.play.players[1].pairs = 3;
 	after.changed_ms = 2000;
 	bool kept = false;
 	failure why;
-	ASSERT_TRUE(store.keep_change(after, {0, 5, -1, -1, "", "first"}, kept, why)) << why.reason;
+	ASSERT_TRUE(store.keep_change(after, {0, 5, -1, -1, "", "first", 1}, kept, why))
+		<< why.reason;
 	EXPECT_TRUE(kept);
 	// A second change from version 0 comes too late: nothing of it is kept.
-	after.pending = 6;
+	after.play.pending = 6;
 	ASSERT_TRUE(store.keep_change(after, {0, 6, -1, -1, "", "second"}, kept, why));
 	EXPECT_FALSE(kept);
 	stored_game now;
 	bool exists = false;
 	ASSERT_TRUE(store.load("g", now, exists, why) && exists) << why.reason;
 	EXPECT_EQ(now.version, 1);
-	EXPECT_EQ(now.pending, 5);
-	EXPECT_EQ(now.deal, g.deal);
+	EXPECT_EQ(now.play.pending, 5);
+	EXPECT_EQ(now.play.deal, g.play.deal);
+	ASSERT_EQ(now.play.players.size(), 2u);
+	EXPECT_EQ(now.play.players[0].name, "Ana Maria");
+	EXPECT_EQ(now.play.players[1].computer, computer_level::hard);
+	EXPECT_EQ(now.play.players[1].pairs, 3);
+	EXPECT_EQ(now.play.turn, 1);
+	std::vector<stored_change> log;
+	ASSERT_TRUE(store.load_log("g", log, why)) << why.reason;
+	ASSERT_EQ(log.size(), 1u);
+	EXPECT_EQ(log[0].first, 5);
+	EXPECT_EQ(log[0].player, 1);
 	stored_change change;
 	ASSERT_TRUE(store.load_change("g", 0, change, exists, why) && exists);
 	EXPECT_EQ(change.answer, "first");

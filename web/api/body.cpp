@@ -1,5 +1,6 @@
 #include "body.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -133,5 +134,80 @@ bool read_places(const std::string &body, const std::vector<const char *> &names
 			return said(wrong, std::string(name) + " is not a place from 0 to 15");
 		places.push_back(static_cast<int>(field->second));
 	}
+	return true;
+}
+
+namespace {
+
+// Whether the text has a key twice in one object, at any depth.
+bool has_repeated_key(const std::string &body)
+{
+	std::vector<std::set<std::string>> open;
+	bool repeated = false;
+	const json::parser_callback_t check = [&](int /*depth*/, json::parse_event_t event,
+						  json &parsed) {
+		if (event == json::parse_event_t::object_start)
+			open.emplace_back();
+		else if (event == json::parse_event_t::object_end && !open.empty())
+			open.pop_back();
+		else if (event == json::parse_event_t::key && !open.empty())
+			repeated =
+				repeated || !open.back().insert(parsed.get<std::string>()).second;
+		return true;
+	};
+	return !json::parse(body, check, false).is_discarded() && repeated;
+}
+
+bool read_player(const json &entry, player &p, failure &wrong)
+{
+	if (!entry.is_object() || entry.size() != 1)
+		return said(wrong, "a player is an object with a name or a computer level");
+	const auto name = entry.find("name");
+	const auto level = entry.find("computer");
+	if (name != entry.end()) {
+		if (!name->is_string())
+			return said(wrong, "a name is a string");
+		p.name = name->get<std::string>();
+		const bool control = std::any_of(p.name.begin(), p.name.end(), [](char c) {
+			return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+		});
+		if (p.name.empty() || p.name.size() > 40 || control)
+			return said(wrong, "a name is 1 to 40 bytes of text");
+		return true;
+	}
+	if (level == entry.end() || !level->is_string() ||
+	    (p.computer = level_named(level->get<std::string>())) == computer_level::none)
+		return said(wrong, "a computer level is easy, medium or hard");
+	return true;
+}
+
+} // namespace
+
+bool read_players(const std::string &body, std::vector<player> &players, failure &wrong)
+{
+	players.assign(1, player{});
+	if (body.find_first_not_of(" \t\r\n") == std::string::npos)
+		return true;
+	const json parsed = json::parse(body, nullptr, false);
+	if (parsed.is_discarded() || !parsed.is_object())
+		return said(wrong, "the body is not a JSON object");
+	if (has_repeated_key(body))
+		return said(wrong, "a field is given twice");
+	if (parsed.empty())
+		return true;
+	const auto list = parsed.find("players");
+	if (parsed.size() != 1 || list == parsed.end() || !list->is_array() || list->empty() ||
+	    list->size() > max_players)
+		return said(wrong, "players is a list of one to four players");
+	players.clear();
+	for (const json &entry : *list) {
+		player p;
+		if (!read_player(entry, p, wrong))
+			return false;
+		players.push_back(p);
+	}
+	if (std::none_of(players.begin(), players.end(),
+			 [](const player &p) { return p.computer == computer_level::none; }))
+		return said(wrong, "at least one player is a person");
 	return true;
 }

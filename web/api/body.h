@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "failure.h"
+#include "game.h"
 
 // Reads the body as an object holding exactly the named fields, each a
 // place 0 to 15, in the order named, and optionally "version", the game's
@@ -16,5 +17,11 @@
 // an empty object.
 bool read_places(const std::string &body, const std::vector<const char *> &names,
 		 std::vector<int> &places, std::int64_t &version, failure &wrong);
+
+// Reads the body of a new game: empty or {} for a game alone, or an object
+// holding only "players", one to four of them, each an object holding only
+// a "name" (1 to 40 bytes, no control characters) for a person or a
+// "computer" level ("easy", "medium", "hard"); at least one a person.
+bool read_players(const std::string &body, std::vector<player> &players, failure &wrong);
 
 #endif

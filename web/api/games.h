@@ -48,10 +48,14 @@ struct game_service {
 // the judge), never on the server's own thread. `id` is the game's ID as the
 // URL gave it, `body` the request's body and `client` the client's address;
 // none ever names a file.
-api_reply create_game(game_service &service, const std::string &client);
+// A game for the players that the body names (a game alone when it is
+// empty).
+api_reply create_game(game_service &service, const std::string &client, const std::string &body);
 api_reply show_game(game_service &service, const std::string &id);
 api_reply flip_card(game_service &service, const std::string &id, const std::string &body);
 api_reply make_move(game_service &service, const std::string &id, const std::string &body);
+// The computer player whose turn it is turns its next card.
+api_reply computer_step(game_service &service, const std::string &id, const std::string &body);
 
 // A JSON error body.
 std::string error_body(const std::string &message);

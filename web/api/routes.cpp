@@ -52,7 +52,7 @@ bool read_page(const std::filesystem::path &dir, page_files &page, failure &why)
 void route(game_service &service, const page_files &page, const http_call &call,
 	   const reply_sink &done)
 {
-	static const std::regex game_path("/api/games/([0-9a-f]{32})(/flip|/moves)?");
+	static const std::regex game_path("/api/games/([0-9a-f]{32})(/flip|/moves|/computer)?");
 	std::smatch parts;
 	const auto file = page.by_path.find(call.path);
 	std::string allowed;
@@ -78,11 +78,13 @@ void route(game_service &service, const page_files &page, const http_call &call,
 		service,
 		[&service, call, id, action]() {
 			if (call.path == "/api/games")
-				return create_game(service, call.client);
+				return create_game(service, call.client, call.body);
 			if (action.empty())
 				return show_game(service, id);
 			if (action == "/flip")
 				return flip_card(service, id, call.body);
+			if (action == "/computer")
+				return computer_step(service, id, call.body);
 			return make_move(service, id, call.body);
 		},
 		done);

@@ -5,7 +5,13 @@
 
 const SIZE = 4;
 const PLACES = SIZE * SIZE;
-const game = { id: null, version: 0, moves: 0, finished: true, faces: {}, found: {}, up: [], shownMiss: [], busy: false };
+const game = {
+  id: null, version: 0, moves: 0, finished: true, faces: {}, found: {}, up: [], shownMiss: [],
+  busy: false, players: [], turn: 0,
+};
+// The computer's cards are turned at about a person's pace.
+const COMPUTER_PAUSE_MS = 900;
+const LEVELS = { easy: "easy", medium: "medium", hard: "hard" };
 const cards = [];
 const RETRY_MS = 2000;
 
@@ -83,15 +89,54 @@ function draw(place) {
   }
 }
 
+function nameOf(player, index) {
+  if (player.computer) return `Computer (${LEVELS[player.computer]})`;
+  return player.name || `Player ${index + 1}`;
+}
+
+function computersTurn() {
+  return !game.finished && Boolean(game.players[game.turn]?.computer);
+}
+
+// Who plays, their pairs and whose turn it is; only for more than one.
+function showPlayers() {
+  const several = game.players.length > 1;
+  $("table").hidden = !several;
+  if (!several) return;
+  const list = $("players");
+  list.replaceChildren(...game.players.map((player, i) => {
+    const item = document.createElement("li");
+    item.textContent = `${nameOf(player, i)}: ${player.pairs} ${player.pairs === 1 ? "pair" : "pairs"}`;
+    if (i === game.turn && !game.finished) item.setAttribute("aria-current", "true");
+    return item;
+  }));
+  const turn = $("turn");
+  const text = game.finished ? "" : `${nameOf(game.players[game.turn], game.turn)}'s turn`;
+  if (turn.textContent !== text) turn.textContent = text;
+}
+
+function ending(data) {
+  const all = `All pairs found in ${data.moves} moves.`;
+  if (game.players.length < 2 || !data.winners) return all;
+  const names = data.winners.map((i) => nameOf(game.players[i], i));
+  const pairs = game.players[data.winners[0]].pairs;
+  if (names.length === 1) return `${all} ${names[0]} wins with ${pairs} pairs.`;
+  return `${all} A draw: ${names.join(" and ")}, ${pairs} pairs each.`;
+}
+
 function show(data) {
   game.version = data.version;
   game.moves = data.moves;
   game.finished = data.finished;
+  if (data.players) game.players = data.players;
+  if (data.turn !== undefined) game.turn = data.turn;
   $("moves").textContent = String(data.moves);
   $("pairs-left").textContent = String(data.pairs_left);
+  showPlayers();
   const closing = $("closing");
   closing.hidden = !data.finished;
-  if (data.finished) closing.textContent = `All pairs found in ${data.moves} moves.`;
+  if (data.finished) closing.textContent = ending(data);
+  if (computersTurn()) playComputer();
 }
 
 function say(text) {
@@ -107,46 +152,83 @@ function hideMiss() {
   game.shownMiss = [];
 }
 
+// Draws what the server answered to a turned card: the first card of a
+// move, face up, or the whole move with the judge's verdict.
+function shown(place, flipped, who) {
+  if (flipped.verdict === undefined) {
+    game.version = flipped.version;
+    game.faces[place] = flipped.value;
+    game.up = [place];
+    draw(place);
+    say(who ? `${who}place ${place + 1} shows ${flipped.value}.`
+      : `Place ${place + 1} shows ${flipped.value}. Turn a second card.`);
+    return;
+  }
+  // The second card completes the move: the server shows its face only
+  // with the judge's verdict.
+  const move = flipped;
+  const first = move.first;
+  game.up = [];
+  game.faces[first] = move.values[0];
+  game.faces[place] = move.values[1];
+  if (move.verdict === 1) {
+    game.found[first] = game.found[place] = true;
+  } else {
+    game.shownMiss = [first, place];
+  }
+  draw(first);
+  draw(place);
+  say(`${who}${move.values[0]} and ${move.values[1]}: ${move.message}`);
+  show(move);
+}
+
+function failed(error) {
+  if (error.data?.state) {
+    // Another tab or device moved first: the game as it is now.
+    setGame(error.data.state);
+    say("This game was played elsewhere meanwhile; here it is now.");
+  } else if (error.status === 404) {
+    gone();
+  } else {
+    say(`Something went wrong: ${error.message}`);
+  }
+}
+
 async function turn(place) {
-  if (game.busy || !game.id || game.finished || game.found[place] || game.up.includes(place)) return;
+  if (game.busy || !game.id || game.finished || computersTurn() || game.found[place] ||
+      game.up.includes(place)) return;
   game.busy = true;
   try {
     hideMiss();
-    const flipped = await api(`/api/games/${game.id}/flip`, { place, version: game.version });
-    if (flipped.verdict === undefined) {
-      game.version = flipped.version;
-      game.faces[place] = flipped.value;
-      game.up = [place];
-      draw(place);
-      say(`Place ${place + 1} shows ${flipped.value}. Turn a second card.`);
-      return;
-    }
-    // The second card completes the move: the server shows its face only
-    // with the judge's verdict.
-    const move = flipped;
-    const first = move.first;
-    game.up = [];
-    game.faces[first] = move.values[0];
-    game.faces[place] = move.values[1];
-    if (move.verdict === 1) {
-      game.found[first] = game.found[place] = true;
-    } else {
-      game.shownMiss = [first, place];
-    }
-    draw(first);
-    draw(place);
-    show(move);
-    say(`${move.values[0]} and ${move.values[1]}: ${move.message}`);
+    shown(place, await api(`/api/games/${game.id}/flip`, { place, version: game.version }), "");
   } catch (error) {
-    if (error.data?.state) {
-      // Another tab or device moved first: the game as it is now.
-      setGame(error.data.state);
-      say("This game was played elsewhere meanwhile; here it is now.");
-    } else if (error.status === 404) {
-      gone();
-    } else {
-      say(`Something went wrong: ${error.message}`);
+    failed(error);
+  } finally {
+    game.busy = false;
+  }
+  // A miss may have passed the turn to the computer.
+  if (computersTurn()) playComputer();
+}
+
+const pause = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+// The computer's turn, card by card: the server chooses each card from
+// what the table has seen; the page only paces and shows them.
+async function playComputer() {
+  if (game.busy) return;
+  game.busy = true;
+  const id = game.id;
+  try {
+    while (computersTurn() && game.id === id) {
+      await pause(COMPUTER_PAUSE_MS);
+      if (game.id !== id) return;
+      hideMiss();
+      const step = await api(`/api/games/${id}/computer`, { version: game.version });
+      const place = step.verdict === undefined ? step.place : step.second;
+      shown(place, step, `${nameOf(game.players[game.turn], game.turn)}: `);
     }
+  } catch (error) {
+    failed(error);
   } finally {
     game.busy = false;
   }
@@ -238,15 +320,68 @@ async function resume(id) {
   }
 }
 
+// The players chosen last, kept by this browser for its next games.
+function chosenPlayers() {
+  try {
+    const players = JSON.parse(localStorage.getItem("players") || "null");
+    return Array.isArray(players) ? players : null;
+  } catch {
+    return null;
+  }
+}
+
 async function newGame() {
   try {
-    const created = await api("/api/games", {});
+    const players = chosenPlayers();
+    const created = await api("/api/games", players ? { players } : {});
     setGame(created);
     history.replaceState(null, "", `#game=${created.game}`);
     say("New game: turn two cards.");
   } catch (error) {
     say(`No new game: ${error.message}`);
   }
+}
+
+function nameFields() {
+  const count = Number($("people").value);
+  const box = $("names");
+  const kept = [...box.querySelectorAll("input")].map((input) => input.value);
+  box.replaceChildren(...Array.from({ length: count }, (_, i) => {
+    const label = document.createElement("label");
+    label.textContent = `Name of player ${i + 1}`;
+    const input = document.createElement("input");
+    input.maxLength = 40;
+    input.value = kept[i] ?? `Player ${i + 1}`;
+    label.append(input);
+    const row = document.createElement("p");
+    row.append(label);
+    return row;
+  }));
+  // Four at one table at most, the computer counted.
+  const computer = $("computer");
+  if (count === 4) computer.value = "";
+  computer.disabled = count === 4;
+}
+
+function openSetup() {
+  const players = chosenPlayers() ?? [];
+  const people = players.filter((p) => p.name);
+  $("people").value = String(Math.max(1, people.length));
+  $("names").replaceChildren();
+  nameFields();
+  $("names").querySelectorAll("input").forEach((input, i) => { input.value = people[i]?.name ?? input.value; });
+  $("computer").value = players.find((p) => p.computer)?.computer ?? "";
+  $("setup").showModal();
+}
+
+function setupClosed() {
+  if ($("setup").returnValue !== "start") return;
+  const players = [...$("names").querySelectorAll("input")].map((input, i) => ({
+    name: input.value.replace(/[\u0000-\u001f\u007f]/g, "").trim().slice(0, 40) || `Player ${i + 1}`,
+  }));
+  if ($("computer").value) players.push({ computer: $("computer").value });
+  localStorage.setItem("players", JSON.stringify(players));
+  newGame();
 }
 
 // A game under way is not left by a slip: the player is asked first.
@@ -258,6 +393,9 @@ function askNewGame() {
 document.addEventListener("DOMContentLoaded", () => {
   build();
   $("new-game").addEventListener("click", askNewGame);
+  $("choose-players").addEventListener("click", openSetup);
+  $("people").addEventListener("change", nameFields);
+  $("setup").addEventListener("close", setupClosed);
   $("confirm-new").addEventListener("close", () => {
     if ($("confirm-new").returnValue === "new") newGame();
   });

@@ -36,6 +36,13 @@ const std::vector<std::vector<const char *>> &steps()
 			" answer TEXT NOT NULL,"
 			" PRIMARY KEY (game, version))",
 		},
+		{
+			// The players, one a line: pairs, computer level (0 for a
+			// person), name; empty for a game alone from before.
+			"ALTER TABLE games ADD COLUMN players TEXT NOT NULL DEFAULT ''",
+			"ALTER TABLE games ADD COLUMN turn BIGINT NOT NULL DEFAULT 0",
+			"ALTER TABLE changes ADD COLUMN player BIGINT NOT NULL DEFAULT 0",
+		},
 	};
 	return all;
 }
@@ -80,9 +87,9 @@ std::int64_t latest_schema()
 	return static_cast<std::int64_t>(steps().size());
 }
 
-bool upgrade_schema(sql_connection &db, std::int64_t &version, failure &why)
+bool upgrade_schema(sql_connection &db, std::int64_t &version, failure &why, std::int64_t last)
 {
-	for (std::int64_t step = 1; step <= latest_schema(); ++step) {
+	for (std::int64_t step = 1; step <= last; ++step) {
 		if (!run_step(db, step, version, why))
 			return false;
 	}

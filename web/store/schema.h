@@ -13,7 +13,8 @@
 // The version that this program brings a store to.
 std::int64_t latest_schema();
 
-// Runs the steps the store lacks; `version` is where it ends.
-bool upgrade_schema(sql_connection &db, std::int64_t &version, failure &why);
+// Runs the steps the store lacks, up to `last`; `version` is where it ends.
+bool upgrade_schema(sql_connection &db, std::int64_t &version, failure &why,
+		    std::int64_t last = latest_schema());
 
 #endif

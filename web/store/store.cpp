@@ -35,14 +35,44 @@ std::int64_t found_bits(const std::array<bool, card_count> &found)
 	return bits;
 }
 
+// The players, one a line: "pairs level name". Names hold no line breaks
+// (the API refuses control characters).
+std::string players_text(const std::vector<player> &players)
+{
+	std::string text;
+	for (const player &p : players)
+		text += std::to_string(p.pairs) + " " +
+			std::to_string(static_cast<int>(p.computer)) + " " + p.name + "\n";
+	return text;
+}
+
+bool read_players(const std::string &text, std::vector<player> &players)
+{
+	players.clear();
+	std::size_t at = 0;
+	while (at < text.size()) {
+		const std::size_t end = text.find('\n', at);
+		const std::size_t first = text.find(' ', at);
+		const std::size_t second =
+			first == std::string::npos ? first : text.find(' ', first + 1);
+		if (end == std::string::npos || second == std::string::npos || second > end)
+			return false;
+		const int level = std::stoi(text.substr(first + 1));
+		if (level < 0 || level > 3)
+			return false;
+		players.push_back({text.substr(second + 1, end - second - 1),
+				   static_cast<computer_level>(level), std::stoi(text.substr(at))});
+		at = end + 1;
+	}
+	// A game from before players were kept was a game alone.
+	if (players.empty())
+		players.push_back(player{});
+	return players.size() <= max_players;
+}
+
 std::int64_t count_of(const sql_rows &rows)
 {
 	return rows.empty() || rows[0].empty() ? 0 : std::stoll(rows[0][0]);
-}
-
-bool finished(const stored_game &g)
-{
-	return g.pairs_left == 0;
 }
 
 } // namespace
@@ -117,12 +147,14 @@ bool game_store::create(const stored_game &g, const store_caps &caps, creation &
 				return true;
 			return db.run(
 				"INSERT INTO games (id, owner, deal, made_ms, changed_ms, version,"
-				" moves, pairs_left, found, pending, finished)"
-				" VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11)",
-				{g.id, g.owner, deal_text(g.deal), g.made_ms, g.changed_ms,
-				 g.version, std::int64_t{g.moves}, std::int64_t{g.pairs_left},
-				 found_bits(g.found), std::int64_t{g.pending},
-				 std::int64_t{finished(g) ? 1 : 0}},
+				" moves, pairs_left, found, pending, finished, players, turn)"
+				" VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13)",
+				{g.id, g.owner, deal_text(g.play.deal), g.made_ms, g.changed_ms,
+				 g.version, std::int64_t{g.play.moves},
+				 std::int64_t{g.play.pairs_left}, found_bits(g.play.found),
+				 std::int64_t{g.play.pending},
+				 std::int64_t{finished(g.play) ? 1 : 0},
+				 players_text(g.play.players), std::int64_t{g.play.turn}},
 				nullptr, w);
 		},
 		why);
@@ -135,8 +167,8 @@ bool game_store::load(const std::string &id, stored_game &g, bool &exists, failu
 		[&](sql_connection &db, failure &w) {
 			sql_rows rows;
 			if (!db.run("SELECT owner, deal, made_ms, changed_ms, version, moves, "
-				    "pairs_left,"
-				    " found, pending FROM games WHERE id = $1",
+				    "pairs_left, found, pending, players, turn FROM games WHERE id "
+				    "= $1",
 				    {id}, &rows, w))
 				return false;
 			exists = !rows.empty();
@@ -145,19 +177,22 @@ bool game_store::load(const std::string &id, stored_game &g, bool &exists, failu
 			const sql_row &r = rows[0];
 			g.id = id;
 			g.owner = r[0];
-			if (!read_deal(r[1], g.deal)) {
-				w = {"the store holds a broken deal for game " + id};
+			game &play = g.play;
+			play.turn = std::stoi(r[10]);
+			if (!read_deal(r[1], play.deal) || !read_players(r[9], play.players) ||
+			    play.turn < 0 || play.turn >= static_cast<int>(play.players.size())) {
+				w = {"the store holds a broken game " + id};
 				return false;
 			}
 			g.made_ms = std::stoll(r[2]);
 			g.changed_ms = std::stoll(r[3]);
 			g.version = std::stoll(r[4]);
-			g.moves = std::stoi(r[5]);
-			g.pairs_left = std::stoi(r[6]);
+			play.moves = std::stoi(r[5]);
+			play.pairs_left = std::stoi(r[6]);
 			const std::int64_t found = std::stoll(r[7]);
-			for (std::size_t p = 0; p < g.found.size(); ++p)
-				g.found[p] = ((found >> p) & 1) != 0;
-			g.pending = std::stoi(r[8]);
+			for (std::size_t p = 0; p < play.found.size(); ++p)
+				play.found[p] = ((found >> p) & 1) != 0;
+			play.pending = std::stoi(r[8]);
 			return true;
 		},
 		why);
@@ -170,8 +205,8 @@ bool game_store::load_change(const std::string &id, std::int64_t version, stored
 		false,
 		[&](sql_connection &db, failure &w) {
 			sql_rows rows;
-			if (!db.run("SELECT first_place, second_place, verdict, message, answer "
-				    "FROM changes"
+			if (!db.run("SELECT first_place, second_place, verdict, message, answer, "
+				    "player FROM changes"
 				    " WHERE game = $1 AND version = $2",
 				    {id, version}, &rows, w))
 				return false;
@@ -183,7 +218,33 @@ bool game_store::load_change(const std::string &id, std::int64_t version, stored
 				     std::stoi(r[1]),
 				     std::stoi(r[2]),
 				     r[3],
-				     r[4]};
+				     r[4],
+				     std::stoi(r[5])};
+			}
+			return true;
+		},
+		why);
+}
+
+bool game_store::load_log(const std::string &id, std::vector<stored_change> &log, failure &why)
+{
+	return in_transaction(
+		false,
+		[&](sql_connection &db, failure &w) {
+			sql_rows rows;
+			if (!db.run("SELECT version, first_place, second_place, verdict, player"
+				    " FROM changes WHERE game = $1 ORDER BY version",
+				    {id}, &rows, w))
+				return false;
+			log.clear();
+			for (const sql_row &r : rows) {
+				stored_change c;
+				c.version = std::stoll(r[0]);
+				c.first = std::stoi(r[1]);
+				c.second = std::stoi(r[2]);
+				c.verdict = std::stoi(r[3]);
+				c.player = std::stoi(r[4]);
+				log.push_back(c);
 			}
 			return true;
 		},
@@ -195,23 +256,25 @@ bool game_store::keep_change(const stored_game &g, const stored_change &c, bool 
 	return in_transaction(
 		true,
 		[&](sql_connection &db, failure &w) {
+			const game &play = g.play;
 			if (!db.run("UPDATE games SET changed_ms = $2, version = $3, moves = $4,"
-				    " pairs_left = $5, found = $6, pending = $7, finished = $8"
-				    " WHERE id = $1 AND version = $9",
-				    {g.id, g.changed_ms, g.version, std::int64_t{g.moves},
-				     std::int64_t{g.pairs_left}, found_bits(g.found),
-				     std::int64_t{g.pending}, std::int64_t{finished(g) ? 1 : 0},
-				     c.version},
+				    " pairs_left = $5, found = $6, pending = $7, finished = $8,"
+				    " players = $10, turn = $11 WHERE id = $1 AND version = $9",
+				    {g.id, g.changed_ms, g.version, std::int64_t{play.moves},
+				     std::int64_t{play.pairs_left}, found_bits(play.found),
+				     std::int64_t{play.pending},
+				     std::int64_t{finished(play) ? 1 : 0}, c.version,
+				     players_text(play.players), std::int64_t{play.turn}},
 				    nullptr, w))
 				return false;
 			kept = db.changed_rows() == 1;
 			return !kept ||
 			       db.run("INSERT INTO changes (game, version, made_ms, first_place,"
-				      " second_place, verdict, message, answer)"
-				      " VALUES ($1, $2, $3, $4, $5, $6, $7, $8)",
+				      " second_place, verdict, message, answer, player)"
+				      " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9)",
 				      {g.id, c.version, g.changed_ms, std::int64_t{c.first},
 				       std::int64_t{c.second}, std::int64_t{c.verdict}, c.message,
-				       c.answer},
+				       c.answer, std::int64_t{c.player}},
 				      nullptr, w);
 		},
 		why);

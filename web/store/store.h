@@ -6,7 +6,6 @@
 #ifndef MEMORIA_WEB_STORE_STORE_H
 #define MEMORIA_WEB_STORE_STORE_H
 
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -14,18 +13,14 @@
 #include <string>
 #include <vector>
 
-#include "deal.h"
 #include "failure.h"
+#include "game.h"
 #include "sql.h"
 
 struct stored_game {
 	std::string id;
-	std::string owner; // the address of the client that made it
-	card_deal deal{};
-	std::array<bool, card_count> found{};
-	int moves = 0;
-	int pairs_left = pair_count;
-	int pending = -1;            // the place turned as a move's first card, or -1
+	std::string owner;           // the address of the client that made it
+	game play;                   // its log is the store's, not loaded with it
 	std::int64_t version = 0;    // how many changes it has seen
 	std::int64_t made_ms = 0;    // Unix time, in milliseconds
 	std::int64_t changed_ms = 0; // of the last change
@@ -39,6 +34,7 @@ struct stored_change {
 	int verdict = -1;    // the judge's, for a move
 	std::string message; // the judge's, in UTF-8, for a move
 	std::string answer;  // what was answered, to answer a retry alike
+	int player = 0;      // whose turn it was
 };
 
 // The games that take room: unfinished and changed since `open_since_ms`.
@@ -68,6 +64,8 @@ public:
 	bool load(const std::string &id, stored_game &g, bool &exists, failure &why);
 	bool load_change(const std::string &id, std::int64_t version, stored_change &c,
 			 bool &exists, failure &why);
+	// Every change of a game, the first first; without their answers.
+	bool load_log(const std::string &id, std::vector<stored_change> &log, failure &why);
 	// Keeps the change c and the game g as it leaves it (at c.version + 1)
 	// in one transaction, unless the game has left c.version already:
 	// then `kept` is false and nothing is written.

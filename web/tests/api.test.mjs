@@ -23,7 +23,10 @@ const newGame = async (base = server.url) => {
 test("a whole game by flips: faces only as moves show them, misses counted, the end", async () => {
   const { game: id, ...fresh } = await newGame();
   assert.match(id, /^[0-9a-f]{32}$/);
-  assert.deepEqual(fresh, { places: 16, version: 0, moves: 0, pairs_left: 8, finished: false, found: {}, pending: null });
+  assert.deepEqual(fresh, {
+    places: 16, version: 0, moves: 0, pairs_left: 8, finished: false, found: {}, pending: null,
+    players: [{ name: "", pairs: 0, computer: null }], turn: 0, winners: null,
+  });
   const first = await call(server.url, `/api/games/${id}/flip`, { place: 5 });
   // A reload draws the card that was shown, and nothing more.
   const shown = await call(server.url, `/api/games/${id}`);
@@ -191,6 +194,68 @@ test("50 games side by side: nothing lost or mixed up", async () => {
   const ends = await Promise.all(games.map((g) => playWholeGame(server.url, g.game)));
   for (const { last, answers } of ends)
     assert.deepEqual([last.moves, last.pairs_left, last.finished], [answers.length, 0, true]);
+});
+
+test("players: who they may be, turns that pass on a miss and stay on a pair, the winner", async () => {
+  const refused = [
+    { players: [] },
+    { players: [{ name: "a" }, { name: "b" }, { name: "c" }, { name: "d" }, { name: "e" }] },
+    { players: [{ computer: "hard" }] },
+    { players: [{ name: "" }] },
+    { players: [{ name: "x".repeat(41) }] },
+    { players: [{ name: "a\nb" }] },
+    { players: [{ name: 5 }] },
+    { players: [{ name: "a", computer: "easy" }] },
+    { players: [{ name: "a" }, { computer: "genius" }] },
+    { players: [{ name: "a" }], seats: 2 },
+  ];
+  for (const body of refused)
+    assert.equal((await call(server.url, "/api/games", body)).status, 400, JSON.stringify(body));
+  const twice = await call(server.url, "/api/games", '{"players":[{"name":"a","name":"b"}]}');
+  assert.equal(twice.status, 400);
+  const made = await call(server.url, "/api/games", { players: [{ name: "Ana" }, { name: "Bia" }] });
+  assert.equal(made.status, 201);
+  const { last, answers } = await playWholeGame(server.url, made.body.game);
+  // Each answer's turn follows from the one before: kept on a pair, passed on a miss.
+  let turn = 0;
+  const pairs = [0, 0];
+  for (const a of answers) {
+    if (a.verdict === 1) pairs[turn] += 1;
+    else turn = 1 - turn;
+    assert.equal(a.turn, turn);
+  }
+  assert.deepEqual(last.players.map((p) => p.pairs), pairs);
+  const most = Math.max(...pairs);
+  assert.deepEqual(last.winners, [0, 1].filter((i) => pairs[i] === most));
+});
+
+test("the computer plays its own turns, card by card, and only then", async () => {
+  const made = await call(server.url, "/api/games", { players: [{ name: "Ana" }, { computer: "hard" }] });
+  const id = made.body.game;
+  const step = (body = {}) => call(server.url, `/api/games/${id}/computer`, body);
+  assert.equal((await step()).status, 409); // Ana's turn
+  // Ana misses on purpose until the computer has the turn.
+  let state = made.body;
+  while (state.turn === 0) {
+    const first = (await call(server.url, `/api/games/${id}/flip`, { place: 0 })).body;
+    const value = first.value;
+    const second = [...Array(16).keys()].find((p) => p !== 0 && !(p in state.found));
+    state = (await call(server.url, `/api/games/${id}/flip`, { place: second })).body;
+    if (state.values?.[1] === value) state = (await call(server.url, `/api/games/${id}`)).body;
+  }
+  assert.equal((await call(server.url, `/api/games/${id}/flip`, { place: 1 })).status, 409);
+  // A step repeated from the same version is answered alike, and counted once.
+  const at = (await call(server.url, `/api/games/${id}`)).body.version;
+  const [a, b] = await Promise.all([step({ version: at }), step({ version: at })]);
+  assert.deepEqual([a.status, b.status], [200, 200]);
+  assert.deepEqual(a.body, b.body);
+  let steps = 1;
+  for (state = (await call(server.url, `/api/games/${id}`)).body; !state.finished && state.turn === 1; steps++) {
+    assert.equal((await step()).status, 200);
+    state = (await call(server.url, `/api/games/${id}`)).body;
+  }
+  assert.ok(steps >= 2);
+  assert.equal(state.version, at + steps);
 });
 
 test("the server's folders are gone after it stops", async () => {

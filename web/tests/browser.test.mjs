@@ -80,6 +80,7 @@ test("a whole game with the mouse, under the page's own security policy", async 
 test("a whole game with the keyboard alone, focus always visible", async () => {
   const page = await openGame();
   await page.keyboard.press("Tab"); // the new-game button
+  await page.keyboard.press("Tab"); // the players button
   await page.keyboard.press("Tab"); // into the board: the first card
   let at = 0;
   const turn = async (place) => {
@@ -157,6 +158,45 @@ test("the server restarted while the page is open: the page says so and carries 
     await second?.stop();
     rmSync(folder, { recursive: true, force: true });
   }
+});
+
+test("players at one screen and the computer take turns; the screen says whose", async () => {
+  const page = await openGame();
+  await page.getByRole("button", { name: "Players…" }).click();
+  const setup = page.getByRole("dialog", { name: "Who plays?" });
+  await setup.getByLabel("People at this screen").selectOption("2");
+  await setup.getByLabel("Name of player 1").fill("Ana");
+  await setup.getByLabel("Name of player 2").fill("Bia");
+  await setup.getByLabel("Computer opponent").selectOption("easy");
+  await setup.getByRole("button", { name: "Start" }).click();
+  await page.getByText("New game: turn two cards.").waitFor();
+  const turn = page.locator("#turn");
+  await turn.getByText("Ana's turn").waitFor();
+  assert.equal(await page.getByRole("list", { name: "Players and their pairs" }).getByRole("listitem").count(), 3);
+  const order = ["Ana", "Bia", "Computer (easy)"];
+  let computerPlayed = false;
+  for (let move = 0; move < 20 && !computerPlayed; move++) {
+    const who = (await turn.textContent()).replace(/'s turn$/, "");
+    const down = [];
+    for (let p = 0; p < 16 && down.length < 2; p++)
+      if (await card(page, p).getAttribute("aria-disabled") === "false") down.push(p);
+    await card(page, down[0]).click();
+    await page.getByText(`Place ${down[0] + 1} shows`).waitFor();
+    await card(page, down[1]).click();
+    await page.locator("#moves").getByText(String(move + 1), { exact: true }).waitFor();
+    const pair = /deu certo$/.test(await page.locator("#message").textContent());
+    const next = order[(order.indexOf(who) + (pair ? 0 : 1)) % 3];
+    if (next === "Computer (easy)") {
+      // Its cards come one by one, each said in the live message.
+      await page.locator("#message").getByText(/^Computer \(easy\): place \d+ shows/).waitFor();
+      await page.locator("#message").getByText(/^Computer \(easy\): .*(deu certo|não são iguais )$/).waitFor();
+      computerPlayed = true;
+    } else {
+      await turn.getByText(`${next}'s turn`).waitFor();
+    }
+  }
+  assert.ok(computerPlayed);
+  await page.close();
 });
 
 test("no WCAG 2.1 A or AA violations, on a desktop and a phone", async () => {

@@ -133,5 +133,5 @@ test("--check says what the store holds", async () => {
   await call(server.url, "/api/games", {});
   await server.stop();
   const { stdout } = await run(process.env.JOGAR_WEB, ["--store", file, "--check"]);
-  assert.equal(stdout, `store: ${file}\nschema version: 1\ngames: 1 (1 unfinished, 0 finished)\nchanges: 0\n`);
+  assert.equal(stdout, `store: ${file}\nschema version: 2\ngames: 1 (1 unfinished, 0 finished)\nchanges: 0\n`);
 });
