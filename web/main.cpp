@@ -20,11 +20,13 @@
 #include <system_error>
 #include <thread>
 
+#include "deal.h"
 #include "exchange.h"
 #include "files.h"
 #include "game_root.h"
 #include "games.h"
 #include "http_server.h"
+#include "listener.h"
 #include "routes.h"
 #include "store.h"
 #include "usage.h"
@@ -303,6 +305,25 @@ int serve(const options &o, game_service &service, const page_files &page)
 			   [&service, &page](const http_call &call, const reply_sink &done) {
 				   route(service, page, call, done);
 			   });
+	// Each kept change goes to the sockets that follow its game: those on
+	// this server at once, those on the others through the store.
+	service.changed = [&server](const std::string &id, const std::string &answer) {
+		server.publish(id, change_message(id, answer));
+	};
+	change_listener listener;
+	if (is_postgresql(o.store)) {
+		const std::string tag = std::to_string(random_seed());
+		service.store->announce_as(tag);
+		listener.start(o.store, [&server, tag](const std::string &payload) {
+			const std::size_t one = payload.find('\n');
+			const std::size_t two = payload.find('\n', one + 1);
+			if (one == std::string::npos || two == std::string::npos ||
+			    payload.compare(0, one, tag) == 0)
+				return;
+			const std::string id = payload.substr(one + 1, two - one - 1);
+			server.publish(id, change_message(id, payload.substr(two + 1)));
+		});
+	}
 	failure why;
 	if (!server.listen(o.host, static_cast<unsigned short>(o.port), why)) {
 		std::cerr << "jogar-web: " << why.reason << "\n";

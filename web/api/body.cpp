@@ -183,9 +183,11 @@ bool read_player(const json &entry, player &p, failure &wrong)
 
 } // namespace
 
-bool read_players(const std::string &body, std::vector<player> &players, failure &wrong)
+bool read_players(const std::string &body, std::vector<player> &players, bool &devices,
+		  failure &wrong)
 {
 	players.assign(1, player{});
+	devices = false;
 	if (body.find_first_not_of(" \t\r\n") == std::string::npos)
 		return true;
 	const json parsed = json::parse(body, nullptr, false);
@@ -196,8 +198,12 @@ bool read_players(const std::string &body, std::vector<player> &players, failure
 	if (parsed.empty())
 		return true;
 	const auto list = parsed.find("players");
-	if (parsed.size() != 1 || list == parsed.end() || !list->is_array() || list->empty() ||
-	    list->size() > max_players)
+	const auto on_devices = parsed.find("devices");
+	devices = on_devices != parsed.end();
+	if (devices && *on_devices != 2)
+		return said(wrong, "devices, when given, is 2");
+	if (parsed.size() != (devices ? 2U : 1U) || list == parsed.end() || !list->is_array() ||
+	    list->empty() || list->size() > max_players)
 		return said(wrong, "players is a list of one to four players");
 	players.clear();
 	for (const json &entry : *list) {
@@ -206,8 +212,12 @@ bool read_players(const std::string &body, std::vector<player> &players, failure
 			return false;
 		players.push_back(p);
 	}
-	if (std::none_of(players.begin(), players.end(),
-			 [](const player &p) { return p.computer == computer_level::none; }))
+	const auto people = std::count_if(players.begin(), players.end(), [](const player &p) {
+		return p.computer == computer_level::none;
+	});
+	if (people == 0)
 		return said(wrong, "at least one player is a person");
+	if (devices && (people != 2 || players.size() != 2))
+		return said(wrong, "a game on two devices is for two people");
 	return true;
 }

@@ -21,7 +21,9 @@ bool read_places(const std::string &body, const std::vector<const char *> &names
 // Reads the body of a new game: empty or {} for a game alone, or an object
 // holding only "players", one to four of them, each an object holding only
 // a "name" (1 to 40 bytes, no control characters) for a person or a
-// "computer" level ("easy", "medium", "hard"); at least one a person.
-bool read_players(const std::string &body, std::vector<player> &players, failure &wrong);
+// "computer" level ("easy", "medium", "hard"); at least one a person; and
+// optionally "devices": 2, for two people each on a device of their own.
+bool read_players(const std::string &body, std::vector<player> &players, bool &devices,
+		  failure &wrong);
 
 #endif

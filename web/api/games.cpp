@@ -2,6 +2,7 @@
 
 #include <sys/random.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <iostream>
@@ -53,6 +54,35 @@ bool new_id(std::string &id, std::uint64_t &seed)
 	return true;
 }
 
+// A 128-bit random secret in lower-case hexadecimal: a seat's token or an
+// invitation.
+bool new_secret(std::string &secret)
+{
+	std::uint64_t unused = 0;
+	return new_id(secret, unused);
+}
+
+// Compares secrets in a time that does not tell how much of them matched.
+bool same_secret(const std::string &a, const std::string &b)
+{
+	if (a.size() != b.size() || a.empty())
+		return false;
+	unsigned char differ = 0;
+	for (std::size_t i = 0; i < a.size(); ++i)
+		differ |= static_cast<unsigned char>(a[i] ^ b[i]);
+	return differ == 0;
+}
+
+// The seat whose token a request carries, or -1.
+int seat_of(const stored_game &g, const std::string &token)
+{
+	for (std::size_t i = 0; i < g.seats.size(); ++i) {
+		if (same_secret(g.seats[i], token))
+			return static_cast<int>(i);
+	}
+	return -1;
+}
+
 std::string json_text(const json &body)
 {
 	return body.dump(-1, ' ', false, json::error_handler_t::replace);
@@ -82,6 +112,17 @@ json players_of(const game &g)
 	return players;
 }
 
+// For a game on several devices, which seats are taken; else null.
+json seats_of(const stored_game &g)
+{
+	if (g.seats.empty())
+		return nullptr;
+	json taken = json::array();
+	for (const std::string &token : g.seats)
+		taken.push_back(!token.empty());
+	return taken;
+}
+
 // The state a player may see: never a face that no move has shown.
 json state_of(const stored_game &s)
 {
@@ -106,7 +147,32 @@ json state_of(const stored_game &s)
 		{"pending", pending},
 		{"players", players_of(g)},
 		{"turn", g.turn},
-		{"winners", winners}};
+		{"winners", winners},
+		{"seats", seats_of(s)},
+		{"paused", s.paused_since_ms > 0},
+		{"time_ms", finished(g) ? json(playing_ms(s, s.changed_ms)) : json(nullptr)}};
+}
+
+// The kind of game that bests are kept for: alone, or one person against
+// one computer player (by its level); none for the others.
+std::string kind_of(const game &g, bool devices)
+{
+	if (devices)
+		return "";
+	if (g.players.size() == 1)
+		return "alone";
+	if (g.players.size() == 2 && g.players[0].computer == computer_level::none &&
+	    g.players[1].computer != computer_level::none)
+		return level_name(g.players[1].computer);
+	return "";
+}
+
+// A browser's ID as it sends it: 32 lower-case hexadecimal digits, or none.
+std::string browser_id(const std::string &sent)
+{
+	const bool hex = sent.size() == 32 &&
+			 sent.find_first_not_of("0123456789abcdef") == std::string::npos;
+	return hex ? sent : "";
 }
 
 bool computers_turn(const game &g)
@@ -163,12 +229,19 @@ api_reply stale(game_service &s, const stored_game &now, std::int64_t seen, cons
 				{"state", state_of(now)}})};
 }
 
-// Keeps a change, or, when another came first, answers as for a stale one.
+// The time of a change, and of the game's start if it is its first.
+void stamp(stored_game &after)
+{
+	after.changed_ms = unix_ms();
+	if (after.started_ms == 0)
+		after.started_ms = after.changed_ms;
+}
+
+// Keeps a change (its game stamped), or, when another came first, answers as for a stale one.
 api_reply keep(game_service &s, const stored_game &before, stored_game after, stored_change change,
 	       const json &answer, const asked &a)
 {
 	after.version = before.version + 1;
-	after.changed_ms = unix_ms();
 	json body = answer;
 	body["version"] = after.version;
 	change.version = before.version;
@@ -179,6 +252,8 @@ api_reply keep(game_service &s, const stored_game &before, stored_game after, st
 	failure why;
 	if (!s.store->keep_change(after, change, kept, why))
 		return store_failed(why);
+	if (kept && s.changed)
+		s.changed(after.id, change.answer);
 	if (kept)
 		return {200, change.answer};
 	stored_game now;
@@ -216,6 +291,7 @@ api_reply judge_and_keep(game_service &s, const stored_game &g, int first, int s
 	}
 	stored_game after = g;
 	count_move(after.play, first, second, judged.verdict);
+	stamp(after);
 	const std::string message = utf8_from_cp1252(judged.message);
 	json answer = state_of(after);
 	answer.erase("game");
@@ -241,6 +317,11 @@ bool find_game(game_service &s, const std::string &id, stored_game &g, api_reply
 
 } // namespace
 
+std::string change_message(const std::string &id, const std::string &answer)
+{
+	return R"({"type":"change","game":")" + id + R"(","answer":)" + answer + "}";
+}
+
 std::string error_body(const std::string &message)
 {
 	return json_text({{"error", message}});
@@ -252,15 +333,22 @@ std::int64_t unix_ms()
 	return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
-api_reply create_game(game_service &s, const std::string &client, const std::string &body)
+api_reply create_game(game_service &s, const std::string &client, const std::string &body,
+		      const std::string &browser)
 {
 	stored_game g;
 	failure wrong;
-	if (!read_players(body, g.play.players, wrong))
+	bool devices = false;
+	if (!read_players(body, g.play.players, devices, wrong))
 		return refuse(400, wrong.reason);
 	std::uint64_t seed = 0;
-	if (!new_id(g.id, seed))
+	std::string token;
+	if (!new_id(g.id, seed) || (devices && (!new_secret(token) || !new_secret(g.invite))))
 		return refuse(500, "the system's random source failed");
+	if (devices)
+		g.seats = {token, ""};
+	g.browser = browser_id(browser);
+	g.kind = kind_of(g.play, devices);
 	g.play.deal = deal_cards(seed);
 	g.owner = client;
 	g.made_ms = g.changed_ms = unix_ms();
@@ -276,14 +364,54 @@ api_reply create_game(game_service &s, const std::string &client, const std::str
 		return refuse(429, "too many open games from this address; finish one first");
 	json answer = state_of(g);
 	answer["places"] = card_count;
+	if (devices) {
+		// The one time the creator's token and the invitation are shown.
+		answer["you"] = 0;
+		answer["token"] = token;
+		answer["invite"] = g.invite;
+	}
 	return {201, json_text(answer)};
 }
 
-api_reply show_game(game_service &s, const std::string &id)
+api_reply show_game(game_service &s, const std::string &id, const std::string &token)
 {
 	stored_game g;
 	api_reply refusal;
-	return find_game(s, id, g, refusal) ? api_reply{200, json_text(state_of(g))} : refusal;
+	if (!find_game(s, id, g, refusal))
+		return refusal;
+	json state = state_of(g);
+	const int seat = seat_of(g, token);
+	if (seat >= 0)
+		state["you"] = seat;
+	return {200, json_text(state)};
+}
+
+api_reply take_seat(game_service &s, const std::string &id, const std::string &invite)
+{
+	stored_game g;
+	api_reply refusal;
+	if (!find_game(s, id, g, refusal))
+		return refusal;
+	std::string token;
+	if (!new_secret(token))
+		return refuse(500, "the system's random source failed");
+	bool taken = false;
+	failure why;
+	if (!s.store->take_seat(id, invite, 1, token, taken, why))
+		return store_failed(why);
+	if (!taken)
+		return refuse(403, "that invitation holds no free seat");
+	g.seats[1] = token;
+	g.invite.clear();
+	json state = state_of(g);
+	state["you"] = 1;
+	state["token"] = token;
+	// The other device hears that its friend has come.
+	if (s.changed)
+		s.changed(
+			id,
+			json_text({{"seated", 1}, {"seats", seats_of(g)}, {"version", g.version}}));
+	return {200, json_text(state)};
 }
 
 namespace {
@@ -298,6 +426,7 @@ api_reply turn_card(game_service &s, const stored_game &g, int place, const aske
 			return refuse(409, refused);
 		stored_game after = g;
 		after.play.pending = place;
+		stamp(after);
 		return keep(s, g, after, {0, place, -1, -1, "", ""},
 			    {{"place", place}, {"value", value_at(g.play, place)}}, a);
 	}
@@ -310,15 +439,25 @@ api_reply turn_card(game_service &s, const stored_game &g, int place, const aske
 }
 
 // The game for a request of a person, or the reply that refuses it.
-bool persons_game(game_service &s, const std::string &id, std::int64_t version, const asked &a,
-		  stored_game &g, api_reply &refusal)
+bool persons_game(game_service &s, const std::string &id, const std::string &token,
+		  std::int64_t version, const asked &a, stored_game &g, api_reply &refusal)
 {
 	if (!find_game(s, id, g, refusal))
 		return false;
-	if (version >= 0 && version != g.version)
+	const int seat = seat_of(g, token);
+	if (!g.seats.empty() && seat < 0)
+		refusal = refuse(403, "this device holds no seat in the game");
+	else if (version >= 0 && version != g.version)
 		refusal = stale(s, g, version, a);
+	else if (!g.seats.empty() && seat != g.play.turn && !finished(g.play))
+		refusal = refuse(403, "it is the other player's turn");
+	else if (std::any_of(g.seats.begin(), g.seats.end(),
+			     [](const std::string &t) { return t.empty(); }))
+		refusal = refuse(409, "the other seat is not taken yet");
 	else if (computers_turn(g.play) && !finished(g.play))
 		refusal = refuse(409, "it is the computer's turn");
+	else if (g.paused_since_ms > 0)
+		refusal = refuse(409, "the game is paused");
 	else
 		return true;
 	return false;
@@ -348,7 +487,8 @@ bool computers_memory(game_service &s, const stored_game &g, opponent &o, failur
 
 } // namespace
 
-api_reply flip_card(game_service &s, const std::string &id, const std::string &body)
+api_reply flip_card(game_service &s, const std::string &id, const std::string &body,
+		    const std::string &token)
 {
 	std::vector<int> places;
 	std::int64_t version = -1;
@@ -358,11 +498,12 @@ api_reply flip_card(game_service &s, const std::string &id, const std::string &b
 	const asked a{same_flip, places[0], -1};
 	stored_game g;
 	api_reply refusal;
-	return persons_game(s, id, version, a, g, refusal) ? turn_card(s, g, places[0], a)
-							   : refusal;
+	return persons_game(s, id, token, version, a, g, refusal) ? turn_card(s, g, places[0], a)
+								  : refusal;
 }
 
-api_reply make_move(game_service &s, const std::string &id, const std::string &body)
+api_reply make_move(game_service &s, const std::string &id, const std::string &body,
+		    const std::string &token)
 {
 	std::vector<int> places;
 	std::int64_t version = -1;
@@ -372,7 +513,7 @@ api_reply make_move(game_service &s, const std::string &id, const std::string &b
 	const asked a{same_move, places[0], places[1]};
 	stored_game g;
 	api_reply refusal;
-	if (!persons_game(s, id, version, a, g, refusal))
+	if (!persons_game(s, id, token, version, a, g, refusal))
 		return refusal;
 	if (g.play.pending >= 0)
 		return refuse(409, "a card is face up: turn the move's second card");
@@ -407,4 +548,41 @@ api_reply computer_step(game_service &s, const std::string &id, const std::strin
 	const int place = g.play.pending < 0 ? choose_first(o, g.play)
 					     : choose_second(o, g.play, g.play.pending);
 	return turn_card(s, g, place, a);
+}
+
+api_reply pause_game(game_service &s, const std::string &id, bool paused)
+{
+	stored_game g;
+	api_reply refusal;
+	if (!find_game(s, id, g, refusal))
+		return refusal;
+	if (g.kind != "alone")
+		return refuse(409, "only a game alone can be paused");
+	bool done = false;
+	failure why;
+	if (!s.store->set_paused(id, paused, unix_ms(), done, why))
+		return store_failed(why);
+	if (!done)
+		return refuse(409, paused ? "the game is not under way, or paused already"
+					  : "the game is not paused");
+	return show_game(s, id, "");
+}
+
+api_reply show_bests(game_service &s, const std::string &browser)
+{
+	std::vector<best_scores> bests;
+	failure why;
+	const std::string id = browser_id(browser);
+	if (id.empty())
+		return refuse(400, "X-Memoria-Browser is not a browser's ID");
+	if (!s.store->bests(id, bests, why))
+		return store_failed(why);
+	json list = json::array();
+	for (const best_scores &b : bests)
+		list.push_back({{"kind", b.kind},
+				{"games", b.games},
+				{"fewest_moves", b.fewest_moves},
+				{"shortest_ms", b.shortest_ms},
+				{"wins", b.wins}});
+	return {200, json_text({{"bests", list}})};
 }

@@ -42,6 +42,8 @@ struct game_service {
 	// A game takes room while it is unfinished and changed this recently.
 	std::chrono::minutes open_for{30};
 	std::atomic<std::size_t> busy{0}; // requests under way, for a clean stop
+	// Told of each kept change, with its answer, from the thread that kept it.
+	std::function<void(const std::string &id, const std::string &answer)> changed;
 };
 
 // The handlers of the API, each run where it may wait (for the store, for
@@ -49,13 +51,28 @@ struct game_service {
 // URL gave it, `body` the request's body and `client` the client's address;
 // none ever names a file.
 // A game for the players that the body names (a game alone when it is
-// empty).
-api_reply create_game(game_service &service, const std::string &client, const std::string &body);
-api_reply show_game(game_service &service, const std::string &id);
-api_reply flip_card(game_service &service, const std::string &id, const std::string &body);
-api_reply make_move(game_service &service, const std::string &id, const std::string &body);
+// empty), kept for the bests of `browser`, the ID that a browser sends.
+api_reply create_game(game_service &service, const std::string &client, const std::string &body,
+		      const std::string &browser);
+// `token` is the seat token that the request's header carries, if any: a
+// game on several devices takes a change only from the seat whose turn it
+// is, and tells a device which seat it holds.
+api_reply show_game(game_service &service, const std::string &id, const std::string &token);
+api_reply flip_card(game_service &service, const std::string &id, const std::string &body,
+		    const std::string &token);
+api_reply make_move(game_service &service, const std::string &id, const std::string &body,
+		    const std::string &token);
+// A game alone, once started, is paused and resumed: its time stops.
+api_reply pause_game(game_service &service, const std::string &id, bool paused);
+// A browser's bests in each kind of game: alone, against each level.
+api_reply show_bests(game_service &service, const std::string &browser);
+// The friend's device takes the free seat with the invitation of its link.
+api_reply take_seat(game_service &service, const std::string &id, const std::string &invite);
 // The computer player whose turn it is turns its next card.
 api_reply computer_step(game_service &service, const std::string &id, const std::string &body);
+
+// What a WebSocket that follows a game hears of a change: its answer.
+std::string change_message(const std::string &id, const std::string &answer);
 
 // A JSON error body.
 std::string error_body(const std::string &message);

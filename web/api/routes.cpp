@@ -49,43 +49,69 @@ bool read_page(const std::filesystem::path &dir, page_files &page, failure &why)
 	return true;
 }
 
+namespace {
+
+// The handler of an API request, on the pool: `id` and `action` are from
+// the path, empty for the paths that name no game.
+api_reply answer_api(game_service &service, const http_call &call, const std::string &id,
+		     const std::string &action)
+{
+	if (call.path == "/api/games")
+		return create_game(service, call.client, call.body, call.browser);
+	if (call.path == "/api/bests")
+		return show_bests(service, call.browser);
+	if (action == "/pause" || action == "/resume")
+		return pause_game(service, id, action == "/pause");
+	if (action.empty())
+		return show_game(service, id, call.seat);
+	if (action == "/flip")
+		return flip_card(service, id, call.body, call.seat);
+	if (action == "/seats")
+		return take_seat(service, id, call.invite);
+	if (action == "/computer")
+		return computer_step(service, id, call.body);
+	return make_move(service, id, call.body, call.seat);
+}
+
+// The method a path takes, or empty when it is not served.
+std::string method_of(const page_files &page, const std::string &path, std::smatch &parts)
+{
+	static const std::regex game_path(
+		"/api/games/([0-9a-f]{32})(/flip|/moves|/computer|/seats|/pause|/resume|/events)?");
+	if (page.by_path.count(path) != 0 || path == "/api/bests")
+		return "GET";
+	if (path == "/api/games")
+		return "POST";
+	if (std::regex_match(path, parts, game_path))
+		return !parts[2].matched || parts.str(2) == "/events" ? "GET" : "POST";
+	return "";
+}
+
+} // namespace
+
 void route(game_service &service, const page_files &page, const http_call &call,
 	   const reply_sink &done)
 {
-	static const std::regex game_path("/api/games/([0-9a-f]{32})(/flip|/moves|/computer)?");
 	std::smatch parts;
-	const auto file = page.by_path.find(call.path);
-	std::string allowed;
-	if (file != page.by_path.end())
-		allowed = "GET";
-	else if (call.path == "/api/games")
-		allowed = "POST";
-	else if (std::regex_match(call.path, parts, game_path))
-		allowed = parts[2].matched ? "POST" : "GET";
-	else
+	const std::string allowed = method_of(page, call.path, parts);
+	if (allowed.empty())
 		return done(json_error(404, "not found"));
 	if (call.method != allowed) {
 		api_reply refused = json_error(405, "that method is not allowed here");
 		refused.allow = allowed;
 		return done(refused);
 	}
+	const auto file = page.by_path.find(call.path);
 	if (file != page.by_path.end())
 		return done(file->second);
-	// No match was tried for the path that creates a game.
+	// No match was tried for the paths that name no game.
 	const std::string id = parts.ready() ? parts.str(1) : "";
 	const std::string action = parts.ready() ? parts.str(2) : "";
+	// The server upgrades a WebSocket before it routes: here is a plain GET.
+	if (action == "/events")
+		return done(json_error(426, "this path takes a WebSocket"));
 	on_pool(
 		service,
-		[&service, call, id, action]() {
-			if (call.path == "/api/games")
-				return create_game(service, call.client, call.body);
-			if (action.empty())
-				return show_game(service, id);
-			if (action == "/flip")
-				return flip_card(service, id, call.body);
-			if (action == "/computer")
-				return computer_step(service, id, call.body);
-			return make_move(service, id, call.body);
-		},
+		[&service, call, id, action]() { return answer_api(service, call, id, action); },
 		done);
 }

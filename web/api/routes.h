@@ -22,7 +22,10 @@ struct http_call {
 	std::string method;
 	std::string path; // the target, without a query
 	std::string body;
-	std::string client; // the client's address, as the caps count it
+	std::string client;  // the client's address, as the caps count it
+	std::string seat;    // the X-Memoria-Seat header: a seat's token
+	std::string invite;  // the X-Memoria-Invite header: a link's invitation
+	std::string browser; // the X-Memoria-Browser header: a browser's own ID
 };
 
 // Answers the page's files at once; hands the API's requests to the

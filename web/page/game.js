@@ -7,7 +7,9 @@ const SIZE = 4;
 const PLACES = SIZE * SIZE;
 const game = {
   id: null, version: 0, moves: 0, finished: true, faces: {}, found: {}, up: [], shownMiss: [],
-  busy: false, players: [], turn: 0,
+  busy: false, players: [], turn: 0, paused: false,
+  seats: null, // for a game on two devices, which seats are taken
+  you: null,   // and which one this browser holds
 };
 // The computer's cards are turned at about a person's pace.
 const COMPUTER_PAUSE_MS = 900;
@@ -26,10 +28,30 @@ class Answered extends Error {
   }
 }
 
-async function once(path, body) {
+// A seat's token, kept by the browser that holds the seat; sent only in a
+// header, never in a body or an address.
+const tokenKey = (id) => `seat:${id}`;
+const tokenOf = (id) => (id ? localStorage.getItem(tokenKey(id)) : null);
+
+// This browser's own random ID, which its bests belong to: no account, and
+// nothing else about the player.
+function browserId() {
+  let id = localStorage.getItem("browser");
+  if (!/^[0-9a-f]{32}$/.test(id ?? "")) {
+    const bytes = crypto.getRandomValues(new Uint8Array(16));
+    id = [...bytes].map((b) => b.toString(16).padStart(2, "0")).join("");
+    localStorage.setItem("browser", id);
+  }
+  return id;
+}
+
+async function once(path, body, extra = {}) {
+  const id = /^\/api\/games\/([0-9a-f]{32})/.exec(path)?.[1];
+  const token = tokenOf(id);
+  if (path === "/api/games" || path === "/api/bests") extra = { "X-Memoria-Browser": browserId(), ...extra };
   const response = await fetch(path, {
     method: body === undefined ? "GET" : "POST",
-    headers: { "Content-Type": "application/json" },
+    headers: { "Content-Type": "application/json", ...(token ? { "X-Memoria-Seat": token } : {}), ...extra },
     body: body === undefined ? undefined : JSON.stringify(body),
   });
   const data = await response.json().catch(() => ({}));
@@ -41,10 +63,10 @@ async function once(path, body) {
 // busy (503), the game stays on screen and the same request goes again.
 // Every change names the version it was made from, so a request that was
 // kept before its answer was lost gets that answer, never a second move.
-async function api(path, body) {
+async function api(path, body, extra) {
   for (;;) {
     try {
-      const data = await once(path, body);
+      const data = await once(path, body, extra);
       notice("");
       return data;
     } catch (error) {
@@ -91,7 +113,13 @@ function draw(place) {
 
 function nameOf(player, index) {
   if (player.computer) return `Computer (${LEVELS[player.computer]})`;
-  return player.name || `Player ${index + 1}`;
+  const name = player.name || `Player ${index + 1}`;
+  return index === game.you ? `${name} (you)` : name;
+}
+
+// Whether this screen may play now: on two devices, only on its own turn.
+function myTurn() {
+  return game.seats === null || (game.seats.every(Boolean) && game.turn === game.you);
 }
 
 function computersTurn() {
@@ -111,12 +139,20 @@ function showPlayers() {
     return item;
   }));
   const turn = $("turn");
-  const text = game.finished ? "" : `${nameOf(game.players[game.turn], game.turn)}'s turn`;
+  let text = game.finished ? "" : `${nameOf(game.players[game.turn], game.turn)}'s turn`;
+  if (!game.finished && game.seats && game.turn === game.you) text = "Your turn";
+  if (!game.finished && game.seats && !game.seats.every(Boolean)) text = "Waiting for your friend to open the link";
   if (turn.textContent !== text) turn.textContent = text;
 }
 
+function clock(ms) {
+  const seconds = Math.round(ms / 1000);
+  return `${Math.floor(seconds / 60)}:${String(seconds % 60).padStart(2, "0")}`;
+}
+
 function ending(data) {
-  const all = `All pairs found in ${data.moves} moves.`;
+  const all = `All pairs found in ${data.moves} moves` +
+    (data.time_ms !== undefined ? `, in ${clock(data.time_ms)}.` : ".");
   if (game.players.length < 2 || !data.winners) return all;
   const names = data.winners.map((i) => nameOf(game.players[i], i));
   const pairs = game.players[data.winners[0]].pairs;
@@ -135,7 +171,12 @@ function show(data) {
   showPlayers();
   const closing = $("closing");
   closing.hidden = !data.finished;
-  if (data.finished) closing.textContent = ending(data);
+  if (data.finished) {
+    closing.textContent = ending(data);
+    showBests();
+  }
+  if (data.paused !== undefined) game.paused = data.paused;
+  showPause();
   if (computersTurn()) playComputer();
 }
 
@@ -155,6 +196,9 @@ function hideMiss() {
 // Draws what the server answered to a turned card: the first card of a
 // move, face up, or the whole move with the judge's verdict.
 function shown(place, flipped, who) {
+  // A change this screen has drawn already, heard twice (its answer and
+  // the game's socket).
+  if (flipped.version <= game.version) return;
   if (flipped.verdict === undefined) {
     game.version = flipped.version;
     game.faces[place] = flipped.value;
@@ -195,8 +239,13 @@ function failed(error) {
 }
 
 async function turn(place) {
-  if (game.busy || !game.id || game.finished || computersTurn() || game.found[place] ||
-      game.up.includes(place)) return;
+  if (!game.id || game.finished) return;
+  if (!myTurn()) {
+    say(game.seats.every(Boolean) ? "It is your friend's turn." : "Your friend has not come yet: send them the link.");
+    return;
+  }
+  if (game.paused) return void say("The game is paused: press Resume to go on.");
+  if (game.busy || computersTurn() || game.found[place] || game.up.includes(place)) return;
   game.busy = true;
   try {
     hideMiss();
@@ -283,7 +332,10 @@ function build() {
 // Draws a game as the server keeps it: the pairs found and the card of a
 // move under way face up, every other card down.
 function setGame(state) {
-  Object.assign(game, { id: state.game, faces: {}, found: {}, up: [], shownMiss: [] });
+  const same = state.game === game.id;
+  Object.assign(game, { id: state.game, faces: {}, found: {}, up: [], shownMiss: [], seats: state.seats ?? null });
+  if (state.you !== undefined) game.you = state.you;
+  else if (!same) game.you = null;
   for (const [place, value] of Object.entries(state.found)) {
     game.faces[place] = value;
     game.found[place] = true;
@@ -294,6 +346,53 @@ function setGame(state) {
   }
   for (let p = 0; p < PLACES; p++) draw(p);
   show(state);
+  showInvite();
+  if (game.seats) followGame(game.id);
+}
+
+// The game on two devices: the link for the friend while the seat is free.
+function showInvite() {
+  const box = $("invite");
+  const invite = game.seats && !game.seats[1] ? sessionStorage.getItem(`invite:${game.id}`) : null;
+  box.hidden = !invite;
+  if (invite) $("invite-link").value = `${location.origin}/#game=${game.id}&invite=${invite}`;
+}
+
+// Follows the game's changes on its socket, as the other device makes
+// them; a socket that drops is opened again, and the game read afresh, so
+// nothing made meanwhile is missed.
+let socket = null;
+function followGame(id) {
+  if (socket?.game === id) return;
+  socket?.close();
+  const url = `${location.protocol === "https:" ? "wss" : "ws"}://${location.host}/api/games/${id}/events`;
+  const opened = new WebSocket(url);
+  opened.game = id;
+  socket = opened;
+  opened.addEventListener("message", (event) => heard(JSON.parse(event.data).answer));
+  opened.addEventListener("close", () => {
+    if (socket !== opened) return;
+    socket = null;
+    setTimeout(() => {
+      if (game.id === id && !socket) resume(id);
+    }, RETRY_MS / 2);
+  });
+}
+
+function heard(answer) {
+  if (answer.seated !== undefined) {
+    const came = !game.seats?.[1] && answer.seats[1];
+    game.seats = answer.seats;
+    showInvite();
+    showPlayers();
+    if (came) say("Your friend has joined: your turn.");
+    return;
+  }
+  if (answer.version <= game.version || game.busy) return;
+  if (answer.version > game.version + 1) return void resume(game.id);
+  hideMiss();
+  const place = answer.verdict === undefined ? answer.place : answer.second;
+  shown(place, answer, `${nameOf(game.players[game.turn], game.turn)}: `);
 }
 
 function gone() {
@@ -306,13 +405,33 @@ function gone() {
 // The game in the page's address, so that a reload, a bookmark or the link
 // opened later comes back to it.
 function idInAddress() {
-  const match = /^#game=([0-9a-f]{32})$/.exec(location.hash);
+  const match = /^#game=([0-9a-f]{32})(?:&invite=[0-9a-f]{32})?$/.exec(location.hash);
   return match ? match[1] : null;
+}
+
+// The friend's link: takes the free seat with its invitation, once, then
+// drops the invitation from the address.
+async function join(id) {
+  const invite = /&invite=([0-9a-f]{32})$/.exec(location.hash)?.[1];
+  history.replaceState(null, "", `#game=${id}`);
+  if (!invite || tokenOf(id)) return resume(id);
+  try {
+    const seated = await api(`/api/games/${id}/seats`, {}, { "X-Memoria-Invite": invite });
+    localStorage.setItem(tokenKey(id), seated.token);
+    setGame(seated);
+    say("You have joined the game.");
+  } catch (error) {
+    if (error.status === 404) return gone();
+    // The seat was taken: this screen can still watch.
+    await resume(id);
+    say("That link's seat is taken already; you are watching the game.");
+  }
 }
 
 async function resume(id) {
   try {
     setGame(await api(`/api/games/${id}`));
+    if (game.seats) return void say(game.finished ? "This game is over." : myTurn() ? "Your turn." : "Waiting for your friend.");
     say(game.finished ? "This game is over." : game.up.length ? "Welcome back: turn a second card." : "Welcome back: turn two cards.");
   } catch (error) {
     if (error.status === 404) gone();
@@ -384,6 +503,66 @@ function setupClosed() {
   newGame();
 }
 
+async function playWithFriend() {
+  try {
+    const me = chosenPlayers()?.find((p) => p.name)?.name ?? "Player 1";
+    const made = await api("/api/games", { players: [{ name: me }, { name: "Friend" }], devices: 2 });
+    localStorage.setItem(tokenKey(made.game), made.token);
+    sessionStorage.setItem(`invite:${made.game}`, made.invite);
+    history.replaceState(null, "", `#game=${made.game}`);
+    setGame(made);
+    say("Send the link to your friend: the game starts when they open it.");
+  } catch (error) {
+    say(`No new game: ${error.message}`);
+  }
+}
+
+// A game alone may be paused once it has started: its time stops.
+function showPause() {
+  const button = $("pause");
+  const alone = game.players.length === 1 && !game.seats;
+  button.hidden = !alone || game.finished || !game.id;
+  button.textContent = game.paused ? "Resume" : "Pause";
+  button.setAttribute("aria-pressed", String(Boolean(game.paused)));
+  $("board").classList.toggle("paused", Boolean(game.paused));
+}
+
+async function togglePause() {
+  if (game.busy || !game.id) return;
+  try {
+    const state = await api(`/api/games/${game.id}/${game.paused ? "resume" : "pause"}`, {});
+    game.paused = state.paused;
+    showPause();
+    say(game.paused ? "Paused: the clock has stopped." : "Go on: the clock runs again.");
+  } catch (error) {
+    say(error.status === 409 ? "Turn a card first: there is nothing to pause yet." : `Something went wrong: ${error.message}`);
+  }
+}
+
+const KINDS = { alone: "Alone", easy: "Against the computer (easy)", medium: "Against the computer (medium)", hard: "Against the computer (hard)" };
+
+// This browser's bests, per kind of game, as the server keeps them.
+async function showBests() {
+  try {
+    const { bests } = await once("/api/bests");
+    const body = $("bests-rows");
+    body.replaceChildren(...bests.map((b) => {
+      const row = document.createElement("tr");
+      const cells = [KINDS[b.kind] ?? b.kind, b.games, b.fewest_moves, clock(b.shortest_ms), b.kind === "alone" ? "" : b.wins];
+      for (const value of cells) {
+        const cell = document.createElement(row.children.length ? "td" : "th");
+        if (!row.children.length) cell.scope = "row";
+        cell.textContent = String(value);
+        row.append(cell);
+      }
+      return row;
+    }));
+    $("bests").hidden = bests.length === 0;
+  } catch {
+    // The bests wait for the next finished game.
+  }
+}
+
 // A game under way is not left by a slip: the player is asked first.
 function askNewGame() {
   if (!game.id || game.finished || (game.moves === 0 && game.up.length === 0)) return newGame();
@@ -394,6 +573,18 @@ document.addEventListener("DOMContentLoaded", () => {
   build();
   $("new-game").addEventListener("click", askNewGame);
   $("choose-players").addEventListener("click", openSetup);
+  $("with-friend").addEventListener("click", playWithFriend);
+  $("pause").addEventListener("click", togglePause);
+  showBests();
+  $("copy-link").addEventListener("click", async () => {
+    $("invite-link").select();
+    try {
+      await navigator.clipboard.writeText($("invite-link").value);
+      say("The link is copied.");
+    } catch {
+      say("Copy the link from the box.");
+    }
+  });
   $("people").addEventListener("change", nameFields);
   $("setup").addEventListener("close", setupClosed);
   $("confirm-new").addEventListener("close", () => {
@@ -401,9 +592,9 @@ document.addEventListener("DOMContentLoaded", () => {
   });
   window.addEventListener("hashchange", () => {
     const id = idInAddress();
-    if (id && id !== game.id) resume(id);
+    if (id && id !== game.id) join(id);
   });
   const id = idInAddress();
-  if (id) resume(id);
+  if (id) join(id);
   else newGame();
 });

@@ -4,9 +4,13 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <boost/beast/websocket.hpp>
 #include <algorithm>
 #include <optional>
+#include <regex>
 #include <utility>
+
+#include "followers.h"
 
 namespace net = boost::asio;
 namespace beast = boost::beast;
@@ -61,6 +65,7 @@ struct http_server::state {
 	net::steady_timer retry{io};
 	std::size_t connections = 0;
 	std::map<std::string, std::size_t> connections_of;
+	game_followers followers;
 	bool accepting = false;
 };
 
@@ -231,6 +236,8 @@ private:
 		if (!same_origin(request))
 			return answer({403, error_body("this server is not reached by that name")},
 				      false);
+		if (beast::websocket::is_upgrade(request))
+			return follow(std::move(request));
 		const std::string type(request[http::field::content_type]);
 		if (!request.body().empty() &&
 		    lower(type.substr(0, type.find(';'))) != "application/json")
@@ -241,6 +248,9 @@ private:
 		call.path = target.substr(0, target.find('?'));
 		call.body = std::move(request.body());
 		call.client = client_of(request);
+		call.seat = std::string(request["X-Memoria-Seat"]);
+		call.invite = std::string(request["X-Memoria-Invite"]);
+		call.browser = std::string(request["X-Memoria-Browser"]);
 		net::io_context &io = server_->io;
 		auto keep = shared_from_this();
 		server_->router(call, [&io, keep](api_reply reply) {
@@ -248,6 +258,27 @@ private:
 				keep->answer(std::move(reply), false);
 			});
 		});
+	}
+
+	// Hands the connection to a WebSocket that follows a game; it keeps
+	// this connection, and its place in the caps, while it is open.
+	void follow(http::request<http::string_body> request)
+	{
+		static const std::regex events("/api/games/([0-9a-f]{32})/events");
+		const std::string target(request.target());
+		std::smatch parts;
+		if (!std::regex_match(target, parts, events))
+			return answer({404, error_body("no WebSocket here")}, true);
+		deadline_.cancel();
+		const server_limits &limits = server_->config.limits;
+		// A quiet socket is pinged well within its idle time, which is
+		// longer than a kept-alive connection's.
+		const auto idle =
+			std::max(limits.idle_timeout * 4, std::chrono::milliseconds(4000));
+		const auto f = std::make_shared<follower>(std::move(stream_), shared_from_this(),
+							  server_->followers, parts.str(1),
+							  limits.request_deadline, idle);
+		f->start(std::move(request));
 	}
 
 	// Writes the answer; a connection no longer trusted is closed after it.
@@ -347,6 +378,11 @@ void http_server::set_hosts(std::vector<std::string> hosts)
 	for (std::string &host : hosts)
 		host = lower(host);
 	state_->config.hosts = std::move(hosts);
+}
+
+void http_server::publish(const std::string &game, const std::string &text)
+{
+	net::post(state_->io, [s = state_, game, text] { s->followers.publish(game, text); });
 }
 
 void http_server::stop_accepting()

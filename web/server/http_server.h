@@ -56,6 +56,9 @@ public:
 	// The Host values that requests may name, once the port is known.
 	void set_hosts(std::vector<std::string> hosts);
 	void stop_accepting();
+	// Sends the text to every WebSocket that follows the game; from any
+	// thread.
+	void publish(const std::string &game, const std::string &text);
 
 	struct state; // shared with the connections, on the server's thread only
 

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 
+#include "listener.h"
 #include "sql.h"
 
 namespace {
@@ -63,6 +64,12 @@ public:
 	bool lock_store(failure &why) override { return run(store_lock, {}, nullptr, why); }
 
 	std::int64_t changed_rows() override { return changed_; }
+
+	bool notify(const std::string &payload, failure &why) override
+	{
+		return run("SELECT pg_notify('" + std::string(change_channel) + "', $1)", {payload},
+			   nullptr, why);
+	}
 
 private:
 	PGconn *db_;

@@ -43,6 +43,20 @@ const std::vector<std::vector<const char *>> &steps()
 			"ALTER TABLE games ADD COLUMN turn BIGINT NOT NULL DEFAULT 0",
 			"ALTER TABLE changes ADD COLUMN player BIGINT NOT NULL DEFAULT 0",
 		},
+		{
+			// A game on several devices: each player's seat token,
+			// comma-separated, and the invitation to the free seat.
+			"ALTER TABLE games ADD COLUMN seats TEXT NOT NULL DEFAULT ''",
+			"ALTER TABLE games ADD COLUMN invite TEXT NOT NULL DEFAULT ''",
+			// Scores: whose browser, what kind of game, its time.
+			"ALTER TABLE games ADD COLUMN browser TEXT NOT NULL DEFAULT ''",
+			"ALTER TABLE games ADD COLUMN kind TEXT NOT NULL DEFAULT ''",
+			"ALTER TABLE games ADD COLUMN started_ms BIGINT NOT NULL DEFAULT 0",
+			"ALTER TABLE games ADD COLUMN paused_ms BIGINT NOT NULL DEFAULT 0",
+			"ALTER TABLE games ADD COLUMN paused_since_ms BIGINT NOT NULL DEFAULT 0",
+			"ALTER TABLE games ADD COLUMN won BIGINT NOT NULL DEFAULT 0",
+			"CREATE INDEX games_of_browser ON games (browser, finished, kind)",
+		},
 	};
 	return all;
 }

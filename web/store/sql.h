@@ -32,6 +32,9 @@ public:
 	virtual bool lock_store(failure &why) = 0;
 	// The rows that the last statement changed.
 	virtual std::int64_t changed_rows() = 0;
+	// Within a transaction, tells every server listening for changes
+	// (listener.h) once it commits; nothing on SQLite, served by one server.
+	virtual bool notify(const std::string &payload, failure &why) = 0;
 };
 
 // A connection to the database that `where` names: a postgresql:// or

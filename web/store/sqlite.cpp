@@ -58,6 +58,8 @@ public:
 
 	std::int64_t changed_rows() override { return sqlite3_changes(db_); }
 
+	bool notify(const std::string & /*payload*/, failure & /*why*/) override { return true; }
+
 private:
 	// Statements are prepared once a connection and kept: the store runs
 	// the same few over and over.

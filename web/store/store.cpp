@@ -1,5 +1,7 @@
 #include "store.h"
 
+#include <algorithm>
+
 #include "schema.h"
 
 namespace {
@@ -68,6 +70,36 @@ bool read_players(const std::string &text, std::vector<player> &players)
 	if (players.empty())
 		players.push_back(player{});
 	return players.size() <= max_players;
+}
+
+std::string seats_text(const std::vector<std::string> &seats)
+{
+	std::string text;
+	for (std::size_t i = 0; i < seats.size(); ++i)
+		text += (i == 0 ? "" : ",") + seats[i];
+	// One free seat alone would read as no seats at all.
+	return seats.size() == 1 && seats[0].empty() ? "," : text;
+}
+
+std::vector<std::string> read_seats(const std::string &text)
+{
+	std::vector<std::string> seats;
+	if (text.empty())
+		return seats;
+	std::size_t at = 0;
+	for (;;) {
+		const std::size_t comma = text.find(',', at);
+		seats.push_back(text.substr(at, comma == std::string::npos ? comma : comma - at));
+		if (comma == std::string::npos)
+			return seats;
+		at = comma + 1;
+	}
+}
+
+// Whether the first player, the person against the computer, won alone.
+bool won_alone(const game &g)
+{
+	return finished(g) && leaders(g) == std::vector<int>{0};
 }
 
 std::int64_t count_of(const sql_rows &rows)
@@ -147,14 +179,19 @@ bool game_store::create(const stored_game &g, const store_caps &caps, creation &
 				return true;
 			return db.run(
 				"INSERT INTO games (id, owner, deal, made_ms, changed_ms, version,"
-				" moves, pairs_left, found, pending, finished, players, turn)"
-				" VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13)",
+				" moves, pairs_left, found, pending, finished, players, turn, "
+				"seats,"
+				" invite, browser, kind)"
+				" VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, "
+				"$14,"
+				" $15, $16, $17)",
 				{g.id, g.owner, deal_text(g.play.deal), g.made_ms, g.changed_ms,
 				 g.version, std::int64_t{g.play.moves},
 				 std::int64_t{g.play.pairs_left}, found_bits(g.play.found),
 				 std::int64_t{g.play.pending},
 				 std::int64_t{finished(g.play) ? 1 : 0},
-				 players_text(g.play.players), std::int64_t{g.play.turn}},
+				 players_text(g.play.players), std::int64_t{g.play.turn},
+				 seats_text(g.seats), g.invite, g.browser, g.kind},
 				nullptr, w);
 		},
 		why);
@@ -166,15 +203,21 @@ bool game_store::load(const std::string &id, stored_game &g, bool &exists, failu
 		false,
 		[&](sql_connection &db, failure &w) {
 			sql_rows rows;
-			if (!db.run("SELECT owner, deal, made_ms, changed_ms, version, moves, "
-				    "pairs_left, found, pending, players, turn FROM games WHERE id "
-				    "= $1",
+			if (!db.run("SELECT owner, deal, made_ms, changed_ms, version, moves,"
+				    " pairs_left, found, pending, players, turn, seats, invite, "
+				    "browser,"
+				    " kind, started_ms, paused_ms, paused_since_ms"
+				    " FROM games WHERE id = $1",
 				    {id}, &rows, w))
 				return false;
 			exists = !rows.empty();
 			if (!exists)
 				return true;
 			const sql_row &r = rows[0];
+			if (r.size() != 18) {
+				w = {"the store gave a row of the wrong shape for game " + id};
+				return false;
+			}
 			g.id = id;
 			g.owner = r[0];
 			game &play = g.play;
@@ -193,6 +236,13 @@ bool game_store::load(const std::string &id, stored_game &g, bool &exists, failu
 			for (std::size_t p = 0; p < play.found.size(); ++p)
 				play.found[p] = ((found >> p) & 1) != 0;
 			play.pending = std::stoi(r[8]);
+			g.seats = read_seats(r[11]);
+			g.invite = r[12];
+			g.browser = r[13];
+			g.kind = r[14];
+			g.started_ms = std::stoll(r[15]);
+			g.paused_ms = std::stoll(r[16]);
+			g.paused_since_ms = std::stoll(r[17]);
 			return true;
 		},
 		why);
@@ -259,15 +309,20 @@ bool game_store::keep_change(const stored_game &g, const stored_change &c, bool 
 			const game &play = g.play;
 			if (!db.run("UPDATE games SET changed_ms = $2, version = $3, moves = $4,"
 				    " pairs_left = $5, found = $6, pending = $7, finished = $8,"
-				    " players = $10, turn = $11 WHERE id = $1 AND version = $9",
+				    " players = $10, turn = $11, started_ms = $12, won = $13"
+				    " WHERE id = $1 AND version = $9",
 				    {g.id, g.changed_ms, g.version, std::int64_t{play.moves},
 				     std::int64_t{play.pairs_left}, found_bits(play.found),
 				     std::int64_t{play.pending},
 				     std::int64_t{finished(play) ? 1 : 0}, c.version,
-				     players_text(play.players), std::int64_t{play.turn}},
+				     players_text(play.players), std::int64_t{play.turn},
+				     g.started_ms, std::int64_t{won_alone(play) ? 1 : 0}},
 				    nullptr, w))
 				return false;
 			kept = db.changed_rows() == 1;
+			if (kept && !tag_.empty() &&
+			    !db.notify(tag_ + "\n" + g.id + "\n" + c.answer, w))
+				return false;
 			return !kept ||
 			       db.run("INSERT INTO changes (game, version, made_ms, first_place,"
 				      " second_place, verdict, message, answer, player)"
@@ -276,6 +331,88 @@ bool game_store::keep_change(const stored_game &g, const stored_change &c, bool 
 				       std::int64_t{c.second}, std::int64_t{c.verdict}, c.message,
 				       c.answer, std::int64_t{c.player}},
 				      nullptr, w);
+		},
+		why);
+}
+
+bool game_store::take_seat(const std::string &id, const std::string &invite, int seat,
+			   const std::string &token, bool &taken, failure &why)
+{
+	return in_transaction(
+		true,
+		[&](sql_connection &db, failure &w) {
+			sql_rows rows;
+			taken = false;
+			if (!db.run("SELECT seats FROM games WHERE id = $1 AND invite = $2 AND"
+				    " invite <> ''",
+				    {id, invite}, &rows, w))
+				return false;
+			if (rows.empty())
+				return true;
+			std::vector<std::string> seats = read_seats(rows[0][0]);
+			if (seat < 0 || seat >= static_cast<int>(seats.size()) ||
+			    !seats[static_cast<std::size_t>(seat)].empty())
+				return true;
+			seats[static_cast<std::size_t>(seat)] = token;
+			if (!db.run("UPDATE games SET seats = $2, invite = '' WHERE id = $1 AND"
+				    " invite = $3",
+				    {id, seats_text(seats), invite}, nullptr, w))
+				return false;
+			taken = db.changed_rows() == 1;
+			return true;
+		},
+		why);
+}
+
+std::int64_t playing_ms(const stored_game &g, std::int64_t now_ms)
+{
+	if (g.started_ms == 0)
+		return 0;
+	const std::int64_t end = finished(g.play) ? g.changed_ms : now_ms;
+	const std::int64_t pausing = g.paused_since_ms > 0 ? now_ms - g.paused_since_ms : 0;
+	return std::max<std::int64_t>(0, end - g.started_ms - g.paused_ms - pausing);
+}
+
+bool game_store::set_paused(const std::string &id, bool paused, std::int64_t now_ms, bool &done,
+			    failure &why)
+{
+	return in_transaction(
+		true,
+		[&](sql_connection &db, failure &w) {
+			const bool ran =
+				paused ? db.run("UPDATE games SET paused_since_ms = $2 WHERE id = "
+						"$1"
+						" AND paused_since_ms = 0 AND started_ms > 0 AND"
+						" finished = 0",
+						{id, now_ms}, nullptr, w)
+				       : db.run("UPDATE games SET paused_ms = paused_ms + $2 -"
+						" paused_since_ms, paused_since_ms = 0 WHERE id = "
+						"$1"
+						" AND paused_since_ms > 0",
+						{id, now_ms}, nullptr, w);
+			done = ran && db.changed_rows() == 1;
+			return ran;
+		},
+		why);
+}
+
+bool game_store::bests(const std::string &browser, std::vector<best_scores> &bests, failure &why)
+{
+	return in_transaction(
+		false,
+		[&](sql_connection &db, failure &w) {
+			sql_rows rows;
+			if (!db.run("SELECT kind, COUNT(*), MIN(moves),"
+				    " MIN(changed_ms - started_ms - paused_ms), SUM(won) FROM games"
+				    " WHERE browser = $1 AND finished = 1 AND kind <> ''"
+				    " GROUP BY kind ORDER BY kind",
+				    {browser}, &rows, w))
+				return false;
+			bests.clear();
+			for (const sql_row &r : rows)
+				bests.push_back({r[0], std::stoll(r[1]), std::stoll(r[2]),
+						 std::stoll(r[3]), std::stoll(r[4])});
+			return true;
 		},
 		why);
 }

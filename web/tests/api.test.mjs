@@ -1,5 +1,6 @@
 // The JSON API of jogar-web, against the real server and the real memoria.
 import assert from "node:assert/strict";
+import net from "node:net";
 import { mkdtempSync, writeFileSync, chmodSync, readdirSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
@@ -7,7 +8,7 @@ import { after, before, test } from "node:test";
 import { spawn } from "node:child_process";
 import { once } from "node:events";
 import { request as httpRequest } from "node:http";
-import { call, memoria, playWholeGame, program, startServer } from "./server.mjs";
+import { call, follow, memoria, playWholeGame, program, startServer } from "./server.mjs";
 
 let server;
 // Every test's games come from one address: the per-address cap has a test of its own.
@@ -25,7 +26,8 @@ test("a whole game by flips: faces only as moves show them, misses counted, the 
   assert.match(id, /^[0-9a-f]{32}$/);
   assert.deepEqual(fresh, {
     places: 16, version: 0, moves: 0, pairs_left: 8, finished: false, found: {}, pending: null,
-    players: [{ name: "", pairs: 0, computer: null }], turn: 0, winners: null,
+    players: [{ name: "", pairs: 0, computer: null }], turn: 0, winners: null, seats: null,
+    paused: false, time_ms: null,
   });
   const first = await call(server.url, `/api/games/${id}/flip`, { place: 5 });
   // A reload draws the card that was shown, and nothing more.
@@ -234,15 +236,13 @@ test("the computer plays its own turns, card by card, and only then", async () =
   const id = made.body.game;
   const step = (body = {}) => call(server.url, `/api/games/${id}/computer`, body);
   assert.equal((await step()).status, 409); // Ana's turn
-  // Ana misses on purpose until the computer has the turn.
+  // Ana turns the first two cards in play until she misses and the turn passes.
   let state = made.body;
-  while (state.turn === 0) {
-    const first = (await call(server.url, `/api/games/${id}/flip`, { place: 0 })).body;
-    const value = first.value;
-    const second = [...Array(16).keys()].find((p) => p !== 0 && !(p in state.found));
-    state = (await call(server.url, `/api/games/${id}/flip`, { place: second })).body;
-    if (state.values?.[1] === value) state = (await call(server.url, `/api/games/${id}`)).body;
+  for (let move = 0; move < 8 && state.turn === 0; move++) {
+    await playOneMove(server.url, id, state);
+    state = (await call(server.url, `/api/games/${id}`)).body;
   }
+  assert.equal(state.turn, 1);
   assert.equal((await call(server.url, `/api/games/${id}/flip`, { place: 1 })).status, 409);
   // A step repeated from the same version is answered alike, and counted once.
   const at = (await call(server.url, `/api/games/${id}`)).body.version;
@@ -250,13 +250,156 @@ test("the computer plays its own turns, card by card, and only then", async () =
   assert.deepEqual([a.status, b.status], [200, 200]);
   assert.deepEqual(a.body, b.body);
   let steps = 1;
-  for (state = (await call(server.url, `/api/games/${id}`)).body; !state.finished && state.turn === 1; steps++) {
+  for (state = (await call(server.url, `/api/games/${id}`)).body; !state.finished && state.turn === 1 && steps < 40; steps++) {
     assert.equal((await step()).status, 200);
     state = (await call(server.url, `/api/games/${id}`)).body;
   }
   assert.ok(steps >= 2);
   assert.equal(state.version, at + steps);
 });
+
+test("two devices: a seat each by the link, a move only from the seat whose turn it is, both sockets told", async () => {
+  const two = { players: [{ name: "Ana" }, { name: "Bia" }], devices: 2 };
+  assert.equal((await call(server.url, "/api/games", { ...two, devices: 3 })).status, 400);
+  assert.equal((await call(server.url, "/api/games", { ...two, players: [{ name: "Ana" }] })).status, 400);
+  const made = await call(server.url, "/api/games", two);
+  assert.equal(made.status, 201);
+  const { game: id, token: ana, invite } = made.body;
+  assert.deepEqual([made.body.you, made.body.seats], [0, [true, false]]);
+  const seats = (invitation) => call(server.url, `/api/games/${id}/seats`, "", "POST", { "X-Memoria-Invite": invitation });
+  assert.equal((await seats("0".repeat(32))).status, 403);
+  // No move before the friend has come.
+  assert.equal((await call(server.url, `/api/games/${id}/flip`, { place: 0 }, "POST", { "X-Memoria-Seat": ana })).status, 409);
+  const followers = [await follow(server.url, id), await follow(server.url, id)];
+  const joined = await seats(invite);
+  assert.equal(joined.status, 200);
+  const bia = joined.body.token;
+  assert.deepEqual([joined.body.you, joined.body.seats], [1, [true, true]]);
+  assert.equal((await seats(invite)).status, 403); // the link holds no seat once it is taken
+  assert.equal((await call(server.url, `/api/games/${id}`, undefined, "GET", { "X-Memoria-Seat": bia })).body.you, 1);
+  const flip = (headers) => call(server.url, `/api/games/${id}/flip`, { place: 0 }, "POST", headers);
+  assert.equal((await flip({})).status, 403);
+  assert.equal((await flip({ "X-Memoria-Seat": "f".repeat(32) })).status, 403);
+  assert.equal((await flip({ "X-Memoria-Seat": bia })).status, 403); // Ana's turn
+  // Each change reaches both sockets; how long it takes is measured.
+  const tokens = [ana, bia];
+  const { answers } = await playWholeGame(server.url, id, (turn) => ({ base: server.url, headers: { "X-Memoria-Seat": tokens[turn] } }));
+  const last = answers.at(-1).version;
+  for (const f of followers) {
+    const end = await f.next(last);
+    assert.equal(end.answer.finished, true);
+    const versions = f.messages.map((m) => m.answer.version).filter((v) => v > 0);
+    assert.deepEqual(versions, Array.from({ length: last }, (_, i) => i + 1));
+    f.close();
+  }
+  assert.ok(answers.every((a) => a.turn === 0 || a.turn === 1));
+});
+
+test("a following socket: its Origin checked, its messages capped, kept open by pings past the idle timeout", async () => {
+  const quick = await startServer(["--idle-timeout", "1"]);
+  try {
+    const id = (await call(quick.url, "/api/games", {})).body.game;
+    const { port } = new URL(quick.url);
+    const upgrade = (origin) => `GET /api/games/${id}/events HTTP/1.1\r\nHost: 127.0.0.1:${port}\r\n` +
+      `Origin: ${origin}\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n` +
+      "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+    const exchange = (bytes, after = Buffer.alloc(0)) => new Promise((resolve, reject) => {
+      const socket = net.connect(Number(port), "127.0.0.1", () => socket.write(bytes));
+      let got = "";
+      socket.setTimeout(5000, () => { socket.destroy(); reject(new Error("no end")); });
+      socket.on("data", (data) => {
+        if (!got && after.length) socket.write(after);
+        got += data.toString("latin1");
+      });
+      socket.on("close", () => resolve(got));
+      socket.on("error", () => resolve(got));
+    });
+    assert.match(await exchange(upgrade("http://elsewhere.example")), /^HTTP\/1\.1 403/);
+    // A masked text frame of 2000 bytes: over the 1 KiB cap, so the socket goes.
+    const payload = Buffer.alloc(2000, 0x61);
+    const frame = Buffer.concat([Buffer.from([0x81, 0xfe, 0x07, 0xd0, 0, 0, 0, 0]), payload]);
+    const capped = await exchange(upgrade(`http://127.0.0.1:${port}`), frame);
+    assert.match(capped, /^HTTP\/1\.1 101/);
+    const f = await follow(quick.url, id);
+    await new Promise((resolve) => setTimeout(resolve, 5000));
+    assert.equal(f.socket.readyState, WebSocket.OPEN);
+    await call(quick.url, `/api/games/${id}/flip`, { place: 3 });
+    assert.equal((await f.next(1)).answer.place, 3);
+    f.close();
+  } finally {
+    await quick.stop();
+  }
+});
+
+test("following sockets count toward the connections of their address", async () => {
+  const capped = await startServer(["--max-connections-per-client", "2"]);
+  const sockets = [];
+  try {
+    const id = (await call(capped.url, "/api/games", {})).body.game;
+    const { port } = new URL(capped.url);
+    // From 127.0.0.9, another client than the one that made the game.
+    const open = () => new Promise((resolve, reject) => {
+      const socket = net.connect({ port: Number(port), host: "127.0.0.1", localAddress: "127.0.0.9" }, () =>
+        socket.write(`GET /api/games/${id}/events HTTP/1.1\r\nHost: 127.0.0.1:${port}\r\n` +
+          "Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n" +
+          "Sec-WebSocket-Version: 13\r\n\r\n"));
+      sockets.push(socket);
+      socket.setTimeout(5000, () => reject(new Error("no answer")));
+      socket.once("data", (data) => resolve(data.toString("latin1")));
+      socket.on("error", reject);
+    });
+    assert.match(await open(), /^HTTP\/1\.1 101/);
+    assert.match(await open(), /^HTTP\/1\.1 101/);
+    assert.match(await open(), /^HTTP\/1\.1 503/);
+  } finally {
+    for (const socket of sockets) socket.destroy();
+    await capped.stop();
+  }
+});
+
+test("a browser's bests per kind of game; the time is the server's, less the pauses", async () => {
+  const browser = { "X-Memoria-Browser": "b".repeat(32) };
+  const make = async (body) => (await call(server.url, "/api/games", body, "POST", browser)).body.game;
+  const alone = await make({});
+  const pause = (id, what) => call(server.url, `/api/games/${id}/${what}`, "");
+  assert.equal((await pause(alone, "pause")).status, 409); // nothing to pause before the first card
+  await call(server.url, `/api/games/${alone}/flip`, { place: 0 });
+  const paused = await pause(alone, "pause");
+  assert.deepEqual([paused.status, paused.body.paused], [200, true]);
+  assert.equal((await pause(alone, "pause")).status, 409);
+  assert.equal((await call(server.url, `/api/games/${alone}/flip`, { place: 1 })).status, 409);
+  const started = performance.now();
+  await new Promise((resolve) => setTimeout(resolve, 600));
+  assert.equal((await pause(alone, "resume")).body.paused, false);
+  const { last } = await playWholeGame(server.url, alone);
+  const elapsed = performance.now() - started;
+  assert.ok(last.time_ms < elapsed - 500, `${last.time_ms} ms played, ${elapsed} ms since the pause began`);
+  // A game against the computer, won or lost, counts for its level.
+  const versus = await make({ players: [{ name: "Ana" }, { computer: "easy" }] });
+  assert.equal((await pause(versus, "pause")).status, 409);
+  for (let state = (await call(server.url, `/api/games/${versus}`)).body, round = 0; !state.finished; round++) {
+    assert.ok(round < 200, "the game goes on for ever");
+    if (state.turn === 1) await call(server.url, `/api/games/${versus}/computer`, {});
+    else await playOneMove(server.url, versus, state);
+    state = (await call(server.url, `/api/games/${versus}`)).body;
+  }
+  const bests = (await call(server.url, "/api/bests", undefined, "GET", browser)).body.bests;
+  assert.deepEqual(bests.map((b) => [b.kind, b.games]), [["alone", 1], ["easy", 1]]);
+  assert.equal(bests[0].fewest_moves, last.moves);
+  assert.equal(bests[0].shortest_ms, last.time_ms);
+  assert.ok(bests[1].wins === 0 || bests[1].wins === 1);
+  const stranger = await call(server.url, "/api/bests", undefined, "GET", { "X-Memoria-Browser": "c".repeat(32) });
+  assert.deepEqual(stranger.body.bests, []);
+  assert.equal((await call(server.url, "/api/bests")).status, 400);
+});
+
+// A person's move: the first two cards still in play, whatever they hold.
+async function playOneMove(base, id, state) {
+  const free = [...Array(16).keys()].filter((p) => !(p in state.found));
+  const first = state.pending?.place ?? free[0];
+  if (!state.pending) await call(base, `/api/games/${id}/flip`, { place: first });
+  await call(base, `/api/games/${id}/flip`, { place: free.find((p) => p !== first) });
+}
 
 test("the server's folders are gone after it stops", async () => {
   const before = readdirSync(tmpdir()).filter((n) => /^jogar-web-.{6}$/.test(n)).length;

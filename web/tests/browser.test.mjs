@@ -62,7 +62,7 @@ async function playByMemory(page, turn) {
     if (move === 6 && process.env.SCREENSHOT && turn.name === "click")
       await page.screenshot({ path: process.env.SCREENSHOT, fullPage: true });
   }
-  await page.getByText(/^All pairs found in \d+ moves\.$/).waitFor();
+  await page.getByText(/^All pairs found in \d+ moves, in \d+:\d\d\.$/).waitFor();
   assert.equal(await page.locator("#pairs-left").textContent(), "0");
   for (let place = 0; place < 16; place++)
     assert.match(await card(page, place).getAttribute("aria-label"), /, found, \d$/);
@@ -81,6 +81,8 @@ test("a whole game with the keyboard alone, focus always visible", async () => {
   const page = await openGame();
   await page.keyboard.press("Tab"); // the new-game button
   await page.keyboard.press("Tab"); // the players button
+  await page.keyboard.press("Tab"); // the button to play with a friend
+  await page.keyboard.press("Tab"); // the pause button of a game alone
   await page.keyboard.press("Tab"); // into the board: the first card
   let at = 0;
   const turn = async (place) => {
@@ -197,6 +199,53 @@ test("players at one screen and the computer take turns; the screen says whose",
   }
   assert.ok(computerPlayed);
   await page.close();
+});
+
+test("two devices play one game to the end over the link, each move on both screens, one reloaded mid-game", async () => {
+  const contexts = [await browser.newContext(), await browser.newContext()];
+  const pages = [await contexts[0].newPage(), await contexts[1].newPage()];
+  try {
+    await pages[0].goto(server.url);
+    await pages[0].getByText("New game: turn two cards.").waitFor();
+    await pages[0].getByRole("button", { name: "Play with a friend" }).click();
+    await pages[0].getByText("Send the link to your friend: the game starts when they open it.").waitFor();
+    const link = await pages[0].getByLabel(/Send this link/).inputValue();
+    assert.match(link, /#game=[0-9a-f]{32}&invite=[0-9a-f]{32}$/);
+    await pages[1].goto(link);
+    await pages[1].getByText("You have joined the game.").waitFor();
+    // The invitation leaves the friend's address once the seat is taken.
+    assert.match(pages[1].url(), /#game=[0-9a-f]{32}$/);
+    await pages[0].getByText("Your friend has joined: your turn.").waitFor();
+    const known = new Map();
+    const found = new Set();
+    const partnerOf = (place) => [...known].find(([p, v]) => p !== place && v === known.get(place) && !found.has(p))?.[0];
+    const unseen = () => [...Array(16).keys()].find((p) => !known.has(p) && !found.has(p));
+    const face = async (page, place) => Number(await card(page, place).textContent());
+    for (let move = 1; found.size < 16 && move <= 40; move++) {
+      const mover = (await pages[0].locator("#turn").textContent()) === "Your turn" ? 0 : 1;
+      const page = pages[mover];
+      await page.locator("#turn").getByText("Your turn").waitFor();
+      const first = [...known.keys()].find((p) => !found.has(p) && partnerOf(p) !== undefined) ?? unseen();
+      await card(page, first).click();
+      await page.getByText(`Place ${first + 1} shows`).waitFor();
+      // The other screen shows the first card as soon as it is turned.
+      await card(pages[1 - mover], first).filter({ hasText: /\d/ }).waitFor();
+      known.set(first, await face(page, first));
+      const second = partnerOf(first) ?? unseen();
+      await card(page, second).click();
+      for (const each of pages) await each.locator("#moves").getByText(String(move), { exact: true }).waitFor();
+      known.set(second, await face(pages[1 - mover], second));
+      if (known.get(first) === known.get(second)) found.add(first).add(second);
+      if (move === 3) {
+        await pages[1].reload();
+        await pages[1].locator("#moves").getByText("3", { exact: true }).waitFor();
+      }
+    }
+    assert.equal(found.size, 16);
+    for (const page of pages) await page.locator("#closing").getByText(/All pairs found/).waitFor();
+  } finally {
+    for (const context of contexts) await context.close();
+  }
 });
 
 test("no WCAG 2.1 A or AA violations, on a desktop and a phone", async () => {

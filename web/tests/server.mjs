@@ -63,11 +63,18 @@ export async function call(base, path, body, method = body === undefined ? "GET"
 
 // Plays by memory, as a player would: faces are seen only as moves show
 // them, so it turns an unseen card, then its known partner or another unseen
-// one. Returns the last move's answer and every answer on the way.
-export async function playWholeGame(base, id) {
-  const flip = (place) => call(base, `/api/games/${id}/flip`, { place });
+// one. Returns the last move's answer and every answer on the way. `via`
+// says, for the player whose turn it is, which server to ask and with which
+// headers (a seat's token, for a game on two devices).
+export async function playWholeGame(base, id, via = () => ({ base, headers: {} })) {
+  let turn = 0;
+  const flip = (place) => {
+    const to = via(turn);
+    return call(to.base, `/api/games/${id}/flip`, { place }, "POST", to.headers);
+  };
   // What earlier moves found is on the table, face up.
   const state = (await call(base, `/api/games/${id}`)).body;
+  turn = state.turn;
   const known = new Map(Object.entries(state.found).map(([p, v]) => [Number(p), v]));
   const found = new Set(known.keys());
   const partner = (place) =>
@@ -97,6 +104,36 @@ export async function playWholeGame(base, id) {
     assert.equal(move.body.message, pair ? "deu certo" : "não são iguais ");
     if (pair) found.add(first).add(second);
     answers.push(move.body);
+    turn = move.body.turn;
   }
   return { last: answers.at(-1), answers };
+}
+
+// Follows a game's changes over a WebSocket: `messages` fills as they come,
+// and `next(version)` waits for the change that brings the game to version.
+export async function follow(base, id) {
+  const socket = new WebSocket(`${base.replace(/^http/, "ws")}api/games/${id}/events`);
+  const messages = [];
+  const waiting = [];
+  socket.addEventListener("message", (event) => {
+    const message = JSON.parse(event.data);
+    message.at = performance.now();
+    messages.push(message);
+    for (const w of waiting.splice(0)) w();
+  });
+  await new Promise((resolve, reject) => {
+    socket.addEventListener("open", resolve, { once: true });
+    socket.addEventListener("error", reject, { once: true });
+  });
+  const next = async (version, ms = 5000) => {
+    const end = performance.now() + ms;
+    for (;;) {
+      const got = messages.find((m) => m.answer.version === version);
+      if (got) return got;
+      const left = end - performance.now();
+      if (left <= 0) throw new Error(`no change to version ${version} within ${ms} ms`);
+      await new Promise((resolve) => { waiting.push(resolve); setTimeout(resolve, left); });
+    }
+  };
+  return { socket, messages, next, close: () => socket.close() };
 }

@@ -6,7 +6,7 @@ import { mkdtempSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { after, before, test } from "node:test";
-import { call, playWholeGame, startPostgresql, startServer } from "./server.mjs";
+import { call, follow, playWholeGame, startPostgresql, startServer } from "./server.mjs";
 
 let postgresql;
 let folder;
@@ -124,6 +124,40 @@ for (const [name] of [["SQLite"], ["PostgreSQL"]]) {
   });
 }
 
+test("PostgreSQL: two players on two servers finish a game, each seeing the other's moves as they happen", async (t) => {
+  const one = await startServer(many, { store: postgresql.uri });
+  const two = await startServer(many, { store: postgresql.uri });
+  try {
+    const made = (await call(one.url, "/api/games", { players: [{ name: "Ana" }, { name: "Bia" }], devices: 2 })).body;
+    const id = made.game;
+    const joined = (await call(two.url, `/api/games/${id}/seats`, "", "POST", { "X-Memoria-Invite": made.invite })).body;
+    const seats = [{ base: one.url, token: made.token }, { base: two.url, token: joined.token }];
+    const followers = [await follow(one.url, id), await follow(two.url, id)];
+    // Each flip succeeds and advances the game by one version: the k-th
+    // sent brings it to version k. Its delay runs from the moment its device
+    // sent it to the moment the other device's socket, on the other server,
+    // heard it.
+    const sent = [];
+    const played = await playWholeGame(one.url, id, (turn) => {
+      sent.push({ turn, at: performance.now() });
+      return { base: seats[turn].base, headers: { "X-Memoria-Seat": seats[turn].token } };
+    });
+    assert.equal(played.last.finished, true);
+    const last = played.last.version;
+    assert.equal(sent.length, last);
+    for (const f of followers) assert.equal((await f.next(last)).answer.finished, true);
+    const delays = sent.map(({ turn, at }, k) => (followers[1 - turn].messages.find((m) => m.answer.version === k + 1).at - at));
+    delays.sort((a, b) => a - b);
+    const q = (p) => delays[Math.min(delays.length - 1, Math.floor(p * delays.length))].toFixed(1);
+    t.diagnostic(`${delays.length} changes, sent on one server, heard on the other's socket: median ${q(0.5)} ms, p99 ${q(0.99)} ms`);
+    assert.ok(delays.at(-1) < 1000, "each change on both screens within a second");
+    for (const f of followers) f.close();
+  } finally {
+    await one.stop();
+    await two.stop();
+  }
+});
+
 test("--check says what the store holds", async () => {
   const { execFile } = await import("node:child_process");
   const { promisify } = await import("node:util");
@@ -133,5 +167,5 @@ test("--check says what the store holds", async () => {
   await call(server.url, "/api/games", {});
   await server.stop();
   const { stdout } = await run(process.env.JOGAR_WEB, ["--store", file, "--check"]);
-  assert.equal(stdout, `store: ${file}\nschema version: 2\ngames: 1 (1 unfinished, 0 finished)\nchanges: 0\n`);
+  assert.equal(stdout, `store: ${file}\nschema version: 3\ngames: 1 (1 unfinished, 0 finished)\nchanges: 0\n`);
 });
