@@ -17,11 +17,20 @@ constexpr std::size_t queue_cap = 64;
 
 void game_followers::add(const std::string &game, const std::shared_ptr<follower> &f)
 {
-	std::vector<std::weak_ptr<follower>> &list = of_game_[game];
+	of_game_[game].push_back(f);
+}
+
+void game_followers::forget_closed(const std::string &game)
+{
+	const auto found = of_game_.find(game);
+	if (found == of_game_.end())
+		return;
+	std::vector<std::weak_ptr<follower>> &list = found->second;
 	list.erase(std::remove_if(list.begin(), list.end(),
 				  [](const std::weak_ptr<follower> &w) { return w.expired(); }),
 		   list.end());
-	list.push_back(f);
+	if (list.empty())
+		of_game_.erase(found);
 }
 
 void game_followers::publish(const std::string &game, const std::string &text)
@@ -57,6 +66,12 @@ follower::follower(beast::tcp_stream stream, std::shared_ptr<void> holder,
 	limits.keep_alive_pings = true;
 	socket_.set_option(limits);
 	socket_.read_message_max(client_message_cap);
+}
+
+// On the server's thread, where its last handler let it go.
+follower::~follower()
+{
+	followers_.forget_closed(game_);
 }
 
 void follower::start(beast::http::request<beast::http::string_body> request)

@@ -24,6 +24,9 @@ public:
 	void add(const std::string &game, const std::shared_ptr<follower> &f);
 	// Sends the text to every socket that follows the game.
 	void publish(const std::string &game, const std::string &text);
+	// Drops the sockets of the game that have closed, and the game with
+	// its last, so that sockets to games made up leave nothing behind.
+	void forget_closed(const std::string &game);
 
 private:
 	std::map<std::string, std::vector<std::weak_ptr<follower>>> of_game_;
@@ -36,6 +39,9 @@ public:
 	follower(boost::beast::tcp_stream stream, std::shared_ptr<void> holder,
 		 game_followers &followers, std::string game, std::chrono::milliseconds handshake,
 		 std::chrono::milliseconds idle);
+	~follower();
+	follower(const follower &) = delete;
+	follower &operator=(const follower &) = delete;
 	void start(boost::beast::http::request<boost::beast::http::string_body> request);
 	void send(const std::shared_ptr<const std::string> &text);
 
