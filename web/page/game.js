@@ -13,7 +13,6 @@ const game = {
 };
 // The computer's cards are turned at about a person's pace.
 const COMPUTER_PAUSE_MS = 900;
-const LEVELS = { easy: "easy", medium: "medium", hard: "hard" };
 const cards = [];
 const RETRY_MS = 2000;
 
@@ -112,7 +111,7 @@ function draw(place) {
 }
 
 function nameOf(player, index) {
-  if (player.computer) return `Computer (${LEVELS[player.computer]})`;
+  if (player.computer) return `Computer (${player.computer})`;
   const name = player.name || `Player ${index + 1}`;
   return index === game.you ? `${name} (you)` : name;
 }
@@ -152,7 +151,7 @@ function clock(ms) {
 
 function ending(data) {
   const all = `All pairs found in ${data.moves} moves` +
-    (data.time_ms !== undefined ? `, in ${clock(data.time_ms)}.` : ".");
+    (typeof data.time_ms === "number" ? `, in ${clock(data.time_ms)}.` : ".");
   if (game.players.length < 2 || !data.winners) return all;
   const names = data.winners.map((i) => nameOf(game.players[i], i));
   const pairs = game.players[data.winners[0]].pairs;
