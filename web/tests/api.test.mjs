@@ -1,6 +1,7 @@
 // The JSON API of jogar-web, against the real server and the real memoria.
 import assert from "node:assert/strict";
 import net from "node:net";
+import WebSocket from "ws";
 import { mkdtempSync, writeFileSync, chmodSync, readdirSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";

@@ -8,6 +8,7 @@ import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { createInterface } from "node:readline";
 import { promisify } from "node:util";
+import WebSocket from "ws";
 
 export const program = process.env.JOGAR_WEB;
 export const memoria = process.env.MEMORIA;
@@ -109,7 +110,8 @@ export async function playWholeGame(base, id, via = () => ({ base, headers: {} }
   return { last: answers.at(-1), answers };
 }
 
-// Follows a game's changes over a WebSocket: `messages` fills as they come,
+// Follows a game's changes over a WebSocket (the ws package: Node's own
+// WebSocket client is not in every Node this runs on): `messages` fills as they come,
 // and `next(version)` waits for the change that brings the game to version.
 export async function follow(base, id) {
   const socket = new WebSocket(`${base.replace(/^http/, "ws")}api/games/${id}/events`);
