@@ -102,6 +102,20 @@ bool won_alone(const game &g)
 	return finished(g) && leaders(g) == std::vector<int>{0};
 }
 
+// A change's columns as change_of reads them, first in a row.
+constexpr const char *change_columns = "version, first_place, second_place, verdict, player";
+
+stored_change change_of(const sql_row &r)
+{
+	stored_change c;
+	c.version = std::stoll(r[0]);
+	c.first = std::stoi(r[1]);
+	c.second = std::stoi(r[2]);
+	c.verdict = std::stoi(r[3]);
+	c.player = std::stoi(r[4]);
+	return c;
+}
+
 std::int64_t count_of(const sql_rows &rows)
 {
 	return rows.empty() || rows[0].empty() ? 0 : std::stoll(rows[0][0]);
@@ -248,57 +262,43 @@ bool game_store::load(const std::string &id, stored_game &g, bool &exists, failu
 		why);
 }
 
-bool game_store::load_change(const std::string &id, std::int64_t version, stored_change &c,
-			     bool &exists, failure &why)
+bool game_store::read(const std::string &statement, const std::vector<sql_param> &params,
+		      sql_rows &rows, failure &why)
 {
 	return in_transaction(
 		false,
-		[&](sql_connection &db, failure &w) {
-			sql_rows rows;
-			if (!db.run("SELECT first_place, second_place, verdict, message, answer, "
-				    "player FROM changes"
-				    " WHERE game = $1 AND version = $2",
-				    {id, version}, &rows, w))
-				return false;
-			exists = !rows.empty();
-			if (exists) {
-				const sql_row &r = rows[0];
-				c = {version,
-				     std::stoi(r[0]),
-				     std::stoi(r[1]),
-				     std::stoi(r[2]),
-				     r[3],
-				     r[4],
-				     std::stoi(r[5])};
-			}
-			return true;
-		},
+		[&](sql_connection &db, failure &w) { return db.run(statement, params, &rows, w); },
 		why);
+}
+
+bool game_store::load_change(const std::string &id, std::int64_t version, stored_change &c,
+			     bool &exists, failure &why)
+{
+	sql_rows rows;
+	if (!read("SELECT " + std::string(change_columns) +
+			  ", message, answer FROM changes WHERE game = $1 AND version = $2",
+		  {id, version}, rows, why))
+		return false;
+	exists = !rows.empty();
+	if (exists) {
+		c = change_of(rows[0]);
+		c.message = rows[0][5];
+		c.answer = rows[0][6];
+	}
+	return true;
 }
 
 bool game_store::load_log(const std::string &id, std::vector<stored_change> &log, failure &why)
 {
-	return in_transaction(
-		false,
-		[&](sql_connection &db, failure &w) {
-			sql_rows rows;
-			if (!db.run("SELECT version, first_place, second_place, verdict, player"
-				    " FROM changes WHERE game = $1 ORDER BY version",
-				    {id}, &rows, w))
-				return false;
-			log.clear();
-			for (const sql_row &r : rows) {
-				stored_change c;
-				c.version = std::stoll(r[0]);
-				c.first = std::stoi(r[1]);
-				c.second = std::stoi(r[2]);
-				c.verdict = std::stoi(r[3]);
-				c.player = std::stoi(r[4]);
-				log.push_back(c);
-			}
-			return true;
-		},
-		why);
+	sql_rows rows;
+	if (!read("SELECT " + std::string(change_columns) +
+			  " FROM changes WHERE game = $1 ORDER BY version",
+		  {id}, rows, why))
+		return false;
+	log.clear();
+	for (const sql_row &r : rows)
+		log.push_back(change_of(r));
+	return true;
 }
 
 bool game_store::keep_change(const stored_game &g, const stored_change &c, bool &kept, failure &why)
@@ -398,23 +398,17 @@ bool game_store::set_paused(const std::string &id, bool paused, std::int64_t now
 
 bool game_store::bests(const std::string &browser, std::vector<best_scores> &bests, failure &why)
 {
-	return in_transaction(
-		false,
-		[&](sql_connection &db, failure &w) {
-			sql_rows rows;
-			if (!db.run("SELECT kind, COUNT(*), MIN(moves),"
-				    " MIN(changed_ms - started_ms - paused_ms), SUM(won) FROM games"
-				    " WHERE browser = $1 AND finished = 1 AND kind <> ''"
-				    " GROUP BY kind ORDER BY kind",
-				    {browser}, &rows, w))
-				return false;
-			bests.clear();
-			for (const sql_row &r : rows)
-				bests.push_back({r[0], std::stoll(r[1]), std::stoll(r[2]),
-						 std::stoll(r[3]), std::stoll(r[4])});
-			return true;
-		},
-		why);
+	sql_rows rows;
+	if (!read("SELECT kind, COUNT(*), MIN(moves), MIN(changed_ms - started_ms - paused_ms),"
+		  " SUM(won) FROM games WHERE browser = $1 AND finished = 1 AND kind <> ''"
+		  " GROUP BY kind ORDER BY kind",
+		  {browser}, rows, why))
+		return false;
+	bests.clear();
+	for (const sql_row &r : rows)
+		bests.push_back({r[0], std::stoll(r[1]), std::stoll(r[2]), std::stoll(r[3]),
+				 std::stoll(r[4])});
+	return true;
 }
 
 bool game_store::report(store_report &report, failure &why)

@@ -118,6 +118,9 @@ private:
 	// Runs work in one transaction on a connection of the pool, rolled back
 	// when it fails.
 	bool in_transaction(bool writing, const work &body, failure &why);
+	// Runs one statement that only reads, in a transaction of its own.
+	bool read(const std::string &statement, const std::vector<sql_param> &params,
+		  sql_rows &rows, failure &why);
 
 	std::string where_;
 	std::string tag_;
