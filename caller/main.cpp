@@ -3,7 +3,8 @@
 // to the sixteen places in a random order (the same one for the same seed);
 // moves are read from stdin, two places a line, and each is sent to memoria
 // as the board positions of those cards. Up to four take turns, people and a
-// computer opponent. jogar(6) is its manual.
+// computer opponent. On a terminal the board is drawn in place; otherwise
+// the game is told line by line, for scripts. jogar(6) is its manual.
 #include <cstdint>
 #include <filesystem>
 #include <iostream>
@@ -16,6 +17,7 @@
 #include "exchange.h"
 #include "files.h"
 #include "opponent.h"
+#include "terminal.h"
 #include "text.h"
 #include "usage.h"
 
@@ -113,33 +115,6 @@ const std::string &name_of_turn(const game &g)
 	return g.players[static_cast<std::size_t>(g.turn)].name;
 }
 
-bool ask_move(const game &g, int &first, int &second)
-{
-	std::string line;
-	for (;;) {
-		if (g.players.size() > 1)
-			std::cout << name_of_turn(g) << ", ";
-		std::cout << "move " << g.moves + 1 << ", two positions: " << std::flush;
-		if (!std::getline(std::cin, line))
-			return false;
-		failure refusal;
-		if (check_entry(g, line, first, second, refusal))
-			return true;
-		std::cout << "refused: " << refusal.reason << "\n";
-	}
-}
-
-// The computer's move, chosen from what it has seen: its first card is
-// turned and shown to it before it chooses the second.
-void computer_move(const game &g, opponent &o, int &first, int &second)
-{
-	first = choose_first(o, g);
-	see_card(o, first, value_at(g, first));
-	second = choose_second(o, g, first);
-	std::cout << name_of_turn(g) << ", move " << g.moves + 1 << ": " << first << " " << second
-		  << "\n";
-}
-
 std::string scores(const game &g)
 {
 	std::string line = "pairs:";
@@ -168,26 +143,126 @@ std::string ending(const game &g)
 	return all + "A draw: " + names + ", " + std::to_string(first.pairs) + " pairs each.\n";
 }
 
-int play(const judge_setup &judge, const fs::path &dir, const options &o, std::uint64_t seed)
+// How the game is shown: drawn in place on a terminal, or line by line.
+struct view {
+	bool live = false;
+	bool colour = false;
+};
+
+const char title[] = "Find the eight pairs: type two places a move, for example A1 B2.\n\n";
+
+// The whole screen, drawn in place: the board, whose turn, what happened.
+void redraw(const view &v, const game &g, table_shown shown, const std::string &said)
+{
+	shown.colour = v.colour;
+	std::string pairs = "Moves: " + std::to_string(g.moves) +
+			    "   Pairs left: " + std::to_string(g.pairs_left) + "\n";
+	if (g.players.size() > 1)
+		pairs += scores(g);
+	std::cout << "\x1b[H\x1b[2J" << title << draw_table(g, shown) << "\n"
+		  << pairs << said << std::flush;
+}
+
+bool ask_move(const view &v, const game &g, int &first, int &second)
+{
+	std::string line;
+	std::string refused;
+	for (;;) {
+		if (v.live)
+			redraw(v, g, {}, refused);
+		if (g.players.size() > 1)
+			std::cout << name_of_turn(g) << ", ";
+		std::cout << "move " << g.moves + 1 << (v.live ? ": " : ", two positions: ")
+			  << std::flush;
+		if (!std::getline(std::cin, line))
+			return false;
+		failure refusal;
+		if (check_entry(g, line, first, second, refusal))
+			return true;
+		refused = "refused: " + refusal.reason + "\n";
+		if (!v.live)
+			std::cout << refused;
+	}
+}
+
+// On a terminal, waits for Enter before the next turn, so that the player
+// sees the cards of a miss, or the computer's move, and then no more.
+bool go_on(const view &v)
+{
+	if (!v.live)
+		return true;
+	std::cout << "Press Enter to go on. " << std::flush;
+	std::string line;
+	return static_cast<bool>(std::getline(std::cin, line));
+}
+
+// The judge's own words, and what they mean to the player.
+std::string meaning_of(const judgement &judged)
+{
+	const std::string words = utf8_from_cp1252(judged.message);
+	const std::string said = "\xE2\x80\x9C" + words.substr(0, words.find_last_not_of(' ') + 1) +
+				 "\xE2\x80\x9D: ";
+	return said + (judged.verdict == 1 ? "a pair!" : "not a pair.") + "\n";
+}
+
+// The computer's move, chosen from what it has seen: its first card is
+// turned and shown to it before it chooses the second.
+std::string computer_move(const view &v, const game &g, opponent &o, int &first, int &second)
+{
+	first = choose_first(o, g);
+	see_card(o, first, value_at(g, first));
+	second = choose_second(o, g, first);
+	const std::string places = v.live ? place_name(first) + " " + place_name(second)
+					  : std::to_string(first) + " " + std::to_string(second);
+	return name_of_turn(g) + ", move " + std::to_string(g.moves + 1) + ": " + places + "\n";
+}
+
+// The move just judged, shown: on a terminal with the two cards up until
+// the player goes on (a found pair needs no pause, unless the computer
+// found it); line by line, as the board, the judge's message and the pairs.
+bool show_move(const view &v, const game &g, int first, int second, const judgement &judged,
+	       const std::string &said)
+{
+	if (!v.live) {
+		std::cout << said << draw_board(g, first, second)
+			  << "memoria: " << utf8_from_cp1252(judged.message) << "\n";
+		if (g.players.size() > 1)
+			std::cout << scores(g);
+		return true;
+	}
+	const bool missed = judged.verdict != 1;
+	redraw(v, g, {missed ? first : -1, missed ? second : -1, missed, false},
+	       said + meaning_of(judged));
+	return finished(g) || (!missed && said.empty()) || go_on(v);
+}
+
+int input_ended()
+{
+	std::cout << "\n";
+	std::cerr << "jogar: input ended before the game did\n";
+	return 2;
+}
+
+int play(const view &v, const judge_setup &judge, const fs::path &dir, const options &o,
+	 std::uint64_t seed)
 {
 	game g;
 	g.deal = deal_cards(seed);
 	g.players = players_of(o);
 	// The computer's own choices, drawn apart from the deal's.
 	opponent computer = make_opponent(o.computer, seed ^ 0x6A6F676172u);
-	std::cout << legend << draw_board(g, -1, -1);
+	if (!v.live)
+		std::cout << legend << draw_board(g, -1, -1);
 	while (!finished(g)) {
 		int first = -1;
 		int second = -1;
 		const bool computers_turn = g.players[static_cast<std::size_t>(g.turn)].computer !=
 					    computer_level::none;
-		if (computers_turn) {
-			computer_move(g, computer, first, second);
-		} else if (!ask_move(g, first, second)) {
-			std::cout << "\n";
-			std::cerr << "jogar: input ended before the game did\n";
-			return 2;
-		}
+		std::string said;
+		if (computers_turn)
+			said = computer_move(v, g, computer, first, second);
+		else if (!ask_move(v, g, first, second))
+			return input_ended();
 		judgement judged;
 		failure why;
 		if (!ask_memoria(judge, dir, g.deal[static_cast<std::size_t>(first)],
@@ -199,14 +274,25 @@ int play(const judge_setup &judge, const fs::path &dir, const options &o, std::u
 		if (!computers_turn)
 			see_card(computer, first, value_at(g, first));
 		see_card(computer, second, value_at(g, second));
-		std::cout << draw_board(g, first, second)
-			  << "memoria: " << utf8_from_cp1252(judged.message) << "\n";
 		count_move(g, first, second, judged.verdict);
-		if (g.players.size() > 1)
-			std::cout << scores(g);
+		if (!show_move(v, g, first, second, judged, said))
+			return input_ended();
 	}
-	std::cout << draw_board(g, -1, -1) << ending(g);
+	if (v.live)
+		redraw(v, g, {}, ending(g));
+	else
+		std::cout << draw_board(g, -1, -1) << ending(g);
 	return 0;
+}
+
+// On a terminal, after a game: another, or not.
+bool again(const view &v)
+{
+	if (!v.live)
+		return false;
+	std::cout << "Play again? [y/N] " << std::flush;
+	std::string line;
+	return std::getline(std::cin, line) && !line.empty() && (line[0] == 'y' || line[0] == 'Y');
 }
 
 // The folder to play in: the one named, made if need be, or a fresh one.
@@ -239,8 +325,24 @@ int main(int argc, char **argv)
 		std::cerr << "jogar: " << why.reason << "\n";
 		return 2;
 	}
-	std::cout << "Playing in " << dir.string() << " with " << judge.program.string() << "\n";
-	const int status = play(judge, dir, o, o.seeded ? o.seed : random_seed());
+	// The game goes on without it: only an interruption would leave the folder.
+	if (o.dir.empty() && !remove_when_interrupted(dir))
+		std::cerr << "jogar: Ctrl-C would leave " << dir.string() << " behind\n";
+	view v;
+	v.live = live_terminal();
+	v.colour = v.live && colour_wanted();
+	if (!v.live)
+		std::cout << "Playing in " << dir.string() << " with " << judge.program.string()
+			  << "\n";
+	// Another game deals afresh: by the next seed, when one was given.
+	std::uint64_t seed = o.seeded ? o.seed : random_seed();
+	int status = 0;
+	for (;;) {
+		status = play(v, judge, dir, o, seed);
+		if (status != 0 || !again(v))
+			break;
+		seed = o.seeded ? seed + 1 : random_seed();
+	}
 	std::error_code ignored;
 	if (o.dir.empty())
 		fs::remove_all(dir, ignored);

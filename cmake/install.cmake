@@ -47,7 +47,8 @@ else()
   install(FILES README.md packaging/copyright ${PROJECT_BINARY_DIR}/packaging/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
   install(FILES docs/protocol.md docs/web.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
-  install(FILES docs/images/web-game.png DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs/images)
+  install(FILES docs/images/web-light.png docs/images/web-dark.png docs/images/web-phone.png
+          DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs/images)
   install(FILES packaging/jogar-web.service DESTINATION lib/systemd/system)
   if(MEMORIA_MAINTAINER STREQUAL placeholder_maintainer)
     set(maintainer_override "# The project has no mail domain yet: the maintainer's address is a\n# placeholder until whoever releases sets MEMORIA_MAINTAINER.\nmemoria: bogus-mail-host\nmemoria: bogus-mail-host-in-debian-changelog\n")

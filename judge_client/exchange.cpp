@@ -5,8 +5,6 @@
 
 namespace {
 
-const char connector[] = "conector.txt";
-
 // memoria writes one short line and a digit: anything much longer is not a
 // reply, and is not kept.
 constexpr std::size_t output_cap = 4096;
@@ -48,7 +46,7 @@ bool check_run(const process_run &run, const std::filesystem::path &file, int fi
 bool ask_memoria(const judge_setup &judge, const std::filesystem::path &dir, int first, int second,
 		 judgement &result, failure &why)
 {
-	const std::filesystem::path file = dir / connector;
+	const std::filesystem::path file = dir / connector_file;
 	if (!write_file(file, request_line(first, second), why))
 		return false;
 	process_plan plan;

@@ -11,6 +11,9 @@
 
 #include "failure.h"
 
+// The file of the exchange, in the game's folder.
+inline constexpr char connector_file[] = "conector.txt";
+
 struct judge_setup {
 	std::filesystem::path program;
 	// How long a move may take before memoria is killed; zero for no limit.

@@ -8,6 +8,17 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#endif
+
 #include "exchange.h"
 #include "board_text.h"
 #include "subprocess.h"
@@ -43,10 +54,16 @@ TEST_P(EntryTable, RefusesWhatCannotBeSent)
 	}
 }
 
-const char malformed[] = "type two card positions, for example: 0 5";
+const char malformed[] = "type two places, for example: A1 B2 (or 0 5)";
 const entry_case entry_cases[] = {
 	{"0 1", ""},
 	{"  15\t14 \r", ""},
+	{"A1 d4", ""},
+	{"b2 3", ""},
+	{"a1b2", ""},
+	{"E1 A2", malformed},
+	{"A5 A2", malformed},
+	{"A 1 A2", malformed},
 	{"", malformed},
 	{"hello", malformed},
 	{"3", malformed},
@@ -54,7 +71,8 @@ const entry_case entry_cases[] = {
 	{"-1 2", malformed},
 	{"0x3 2", malformed},
 	{"99999999999 1", malformed},
-	{"16 1", "positions run from 0 to 15"},
+	{"16 1", "places run from A1 to D4 (or 0 to 15)"},
+	{"B3 B4", "a card already found"},
 	{"5 5", "the same card twice"},
 	{"6 1", "a card already found"},
 	{"1 7", "a card already found"},
@@ -102,6 +120,19 @@ TEST(Caller, ShowsTheJudgesMessagesInUtf8)
 	EXPECT_EQ(utf8_from_cp1252("Algum desses valores j\xE1 foi achado"),
 		  "Algum desses valores j\xC3\xA1 foi achado");
 	EXPECT_EQ(utf8_from_cp1252("\x80\x81\x9F\xFF"), "\xE2\x82\xAC\xEF\xBF\xBD\xC5\xB8\xC3\xBF");
+}
+
+TEST(Caller, DrawsTheBoardInPlaceByPlaceNames)
+{
+	game g;
+	g.found[0] = g.found[1] = true;
+	EXPECT_EQ(draw_table(g, {15, 2, false, false}),
+		  "     1      1   (  2 ) [ A4 ]\n  [ B1 ] [ B2 ] [ B3 ] [ B4 ]\n"
+		  "  [ C1 ] [ C2 ] [ C3 ] [ C4 ]\n  [ D1 ] [ D2 ] [ D3 ] (  8 )\n");
+	// In colour a miss is red; without, the board has no escape at all.
+	EXPECT_NE(draw_table(g, {15, 2, true, true}).find("\x1b[1;31m(  2 )\x1b[0m"),
+		  std::string::npos);
+	EXPECT_EQ(draw_table(g, {15, 2, true, false}).find('\x1b'), std::string::npos);
 }
 
 TEST(Caller, DrawsFacesDownUpAndFound)
@@ -284,5 +315,132 @@ TEST_F(Game, TheComputerPlaysItsTurns)
 		    got.out.find("A draw: ") != std::string::npos)
 		<< got.out;
 }
+
+#ifndef _WIN32
+// jogar on a terminal of its own, a pseudo-terminal, typed at as a player
+// would: each step waits for a text on the screen, then types.
+struct typed_step {
+	std::string wait_for;
+	std::string type;
+};
+
+struct terminal_run {
+	std::string screen; // everything written to the terminal
+	int status = -1;    // exit status, or 128 + the signal
+};
+
+// Reads what jogar wrote until `until` appears past `from` (or, when empty,
+// until jogar closes the terminal), for at most ten seconds.
+bool read_until(int master, std::string &screen, std::size_t &from, const std::string &until)
+{
+	const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+	while (std::chrono::steady_clock::now() < deadline) {
+		const std::size_t at = until.empty() ? std::string::npos : screen.find(until, from);
+		if (at != std::string::npos) {
+			from = at + until.size();
+			return true;
+		}
+		pollfd ready{master, POLLIN, 0};
+		if (poll(&ready, 1, 100) <= 0)
+			continue;
+		char bytes[4096];
+		const ssize_t got = read(master, bytes, sizeof bytes);
+		if (got <= 0)
+			return until.empty();
+		screen.append(bytes, static_cast<std::size_t>(got));
+	}
+	return false;
+}
+
+terminal_run play_on_terminal(const fs::path &temp, std::vector<std::string> args, bool colour,
+			      const std::vector<typed_step> &steps)
+{
+	args.insert(args.begin(), JOGAR_PROGRAM);
+	std::vector<char *> argv;
+	argv.reserve(args.size() + 1);
+	for (std::string &arg : args)
+		argv.push_back(arg.data());
+	argv.push_back(nullptr);
+	int master = -1;
+	const pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
+	if (child == 0) {
+		setenv("TMPDIR", temp.c_str(), 1);
+		setenv("TERM", "xterm", 1);
+		if (colour)
+			unsetenv("NO_COLOR");
+		else
+			setenv("NO_COLOR", "1", 1);
+		execv(argv[0], argv.data());
+		_exit(127);
+	}
+	terminal_run run;
+	EXPECT_GT(child, 0);
+	if (child <= 0)
+		return run;
+	std::size_t from = 0;
+	for (const typed_step &step : steps) {
+		if (!read_until(master, run.screen, from, step.wait_for)) {
+			ADD_FAILURE() << "no \"" << step.wait_for << "\" on the screen:\n"
+				      << run.screen;
+			kill(child, SIGKILL);
+			break;
+		}
+		EXPECT_EQ(write(master, step.type.data(), step.type.size()),
+			  static_cast<ssize_t>(step.type.size()));
+	}
+	EXPECT_TRUE(read_until(master, run.screen, from, ""));
+	close(master);
+	int status = 0;
+	waitpid(child, &status, 0);
+	run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+	return run;
+}
+
+class OnATerminal : public Game {
+protected:
+	static std::string typed(int first_position, int second_position)
+	{
+		return place_name(place_of(first_position)) + " " +
+		       place_name(place_of(second_position)) + "\r";
+	}
+	bool nothing_left() const { return fs::is_empty(root.path()); }
+};
+
+TEST_F(OnATerminal, DrawsInPlaceHidesAMissOnEnterAndOffersAnotherGame)
+{
+	std::vector<typed_step> steps = {{"move 1: ", typed(0, 2)},
+					 {"Press Enter to go on. ", "\r"}};
+	for (int pair = 0; pair < 8; ++pair)
+		steps.push_back(
+			{"move " + std::to_string(pair + 2) + ": ", typed(2 * pair, 2 * pair + 1)});
+	steps.push_back({"Play again? [y/N] ", "y\r"});
+	steps.push_back({"move 1: ", "\x04"}); // the next game, left at once
+	const terminal_run got =
+		play_on_terminal(root.path(), {"--seed", std::to_string(seed)}, true, steps);
+	EXPECT_EQ(got.status, 2) << got.screen;
+	EXPECT_NE(got.screen.find("\x1b[H\x1b[2J"), std::string::npos);
+	EXPECT_NE(got.screen.find(
+			  "\xE2\x80\x9Cn\xC3\xA3o s\xC3\xA3o iguais\xE2\x80\x9D: not a pair."),
+		  std::string::npos);
+	EXPECT_NE(got.screen.find("All 8 pairs found in 9 moves."), std::string::npos);
+	// After Enter the missed cards are face down again, by their places.
+	const std::size_t enter = got.screen.find("Press Enter to go on. ");
+	const std::string next = got.screen.substr(enter, got.screen.find("move 2: ") - enter);
+	EXPECT_NE(next.find("[ " + place_name(place_of(0)) + " ]"), std::string::npos) << next;
+	EXPECT_NE(got.screen.find("\x1b[1;31m"), std::string::npos) << "a miss in red";
+	EXPECT_TRUE(nothing_left());
+}
+
+TEST_F(OnATerminal, CtrlCRemovesTheScratchFolderAndNoColourMeansNone)
+{
+	const terminal_run got =
+		play_on_terminal(root.path(), {}, false,
+				 {{"move 1: ", typed(0, 2)}, {"Press Enter to go on. ", "\x03"}});
+	EXPECT_EQ(got.status, 130) << got.screen;
+	EXPECT_TRUE(nothing_left());
+	EXPECT_EQ(got.screen.find("\x1b[1;"), std::string::npos);
+	EXPECT_EQ(got.screen.find("\x1b[2m"), std::string::npos);
+}
+#endif
 
 } // namespace

@@ -39,7 +39,9 @@ bool read_page(const std::filesystem::path &dir, page_files &page, failure &why)
 		const char *path, *file, *type;
 	} files[] = {{"/", "index.html", "text/html; charset=utf-8"},
 		     {"/style.css", "style.css", "text/css; charset=utf-8"},
-		     {"/game.js", "game.js", "text/javascript; charset=utf-8"}};
+		     {"/words.js", "words.js", "text/javascript; charset=utf-8"},
+		     {"/game.js", "game.js", "text/javascript; charset=utf-8"},
+		     {"/favicon.svg", "favicon.svg", "image/svg+xml"}};
 	for (const auto &f : files) {
 		api_reply &file = page.by_path[f.path];
 		file.type = f.type;

@@ -1,6 +1,6 @@
 // The browser side of jogar-web: it draws the sixteen places, asks the
 // server to turn a card or judge a move, and shows what comes back. It knows
-// no card until the server shows it.
+// no card until the server shows it. Its words are in words.js.
 "use strict";
 
 const SIZE = 4;
@@ -17,6 +17,22 @@ const cards = [];
 const RETRY_MS = 2000;
 
 const $ = (id) => document.getElementById(id);
+const SVG = "http://www.w3.org/2000/svg";
+
+// The player's language: the one chosen on this page before, else the
+// first of the browser's languages that the page has.
+function chosenLanguage() {
+  const kept = localStorage.getItem("language");
+  if (kept in WORDS) return kept;
+  const wanted = (navigator.languages ?? [navigator.language]).map((l) => l.slice(0, 2).toLowerCase());
+  return wanted.find((l) => l in WORDS) ?? "en";
+}
+let language = chosenLanguage();
+// A word of the page's language; the words that take values are functions.
+function t(key, ...values) {
+  const word = WORDS[language][key];
+  return typeof word === "function" ? word(...values) : word;
+}
 
 // An answer that the server gave: a status and its JSON body.
 class Answered extends Error {
@@ -73,7 +89,7 @@ async function api(path, body, extra) {
         notice("");
         throw error;
       }
-      notice("The server cannot be reached just now. Your game is kept; trying again…");
+      notice(t("unreachable"));
       await new Promise((resolve) => setTimeout(resolve, RETRY_MS));
     }
   }
@@ -85,11 +101,17 @@ function notice(text) {
   box.hidden = text === "";
 }
 
+// Places as the players know them: a row letter and a column number.
+const placeName = (place) => `${"ABCD"[Math.floor(place / SIZE)]}${(place % SIZE) + 1}`;
+const pictureOf = (value) => t("pictures")[value - 1] ?? String(value);
+
 function describe(place) {
   const value = game.faces[place];
-  if (game.found[place]) return `Place ${place + 1}, found, ${value}`;
-  if (value !== undefined) return `Place ${place + 1}, showing ${value}`;
-  return `Place ${place + 1}, face down`;
+  const where = `${placeName(place)}: ${t("card", place + 1, Math.floor(place / SIZE) + 1, (place % SIZE) + 1)}`;
+  if (value === undefined) return `${where}, ${t("face-down")}`;
+  if (game.found[place]) return `${where}, ${pictureOf(value)}, ${t("found")}`;
+  if (game.shownMiss.includes(place)) return `${where}, ${pictureOf(value)}, ${t("no-pair")}`;
+  return `${where}, ${pictureOf(value)}`;
 }
 
 function draw(place) {
@@ -97,23 +119,23 @@ function draw(place) {
   const value = game.faces[place];
   const state = game.found[place] ? "found" : value !== undefined ? "up" : "down";
   card.dataset.state = state;
+  card.classList.toggle("miss", game.shownMiss.includes(place));
   card.setAttribute("aria-label", describe(place));
   card.setAttribute("aria-disabled", state === "found" ? "true" : "false");
-  card.innerHTML = "";
-  if (state === "down") {
-    const number = document.createElement("span");
-    number.className = "place";
-    number.textContent = `#${place + 1}`;
-    card.append(number);
-  } else {
-    card.textContent = String(value);
-  }
+  const front = card.querySelector(".front");
+  const picture = front.querySelector("svg");
+  picture.setAttribute("class", value === undefined ? "" : `picture-${value}`);
+  picture.firstChild.setAttribute("href", value === undefined ? "" : `#picture-${value}`);
+  front.querySelector(".value").textContent = value === undefined ? "" : String(value);
+  front.querySelector(".mark").textContent = state === "found" ? `\u2713 ${t("found")}`
+    : card.classList.contains("miss") ? `\u2717 ${t("no-pair")}` : "";
+  card.querySelector(".place").textContent = placeName(place);
 }
 
 function nameOf(player, index) {
-  if (player.computer) return `Computer (${player.computer})`;
-  const name = player.name || `Player ${index + 1}`;
-  return index === game.you ? `${name} (you)` : name;
+  if (player.computer) return t("computerNamed", player.computer);
+  const name = player.name || t("player-n", index + 1);
+  return index === game.you ? t("you", name) : name;
 }
 
 // Whether this screen may play now: on two devices, only on its own turn.
@@ -133,15 +155,21 @@ function showPlayers() {
   const list = $("players");
   list.replaceChildren(...game.players.map((player, i) => {
     const item = document.createElement("li");
-    item.textContent = `${nameOf(player, i)}: ${player.pairs} ${player.pairs === 1 ? "pair" : "pairs"}`;
+    item.textContent = `${nameOf(player, i)}: ${t("pairs", player.pairs)}`;
     if (i === game.turn && !game.finished) item.setAttribute("aria-current", "true");
     return item;
   }));
   const turn = $("turn");
-  let text = game.finished ? "" : `${nameOf(game.players[game.turn], game.turn)}'s turn`;
-  if (!game.finished && game.seats && game.turn === game.you) text = "Your turn";
-  if (!game.finished && game.seats && !game.seats.every(Boolean)) text = "Waiting for your friend to open the link";
+  const text = turnLine();
   if (turn.textContent !== text) turn.textContent = text;
+}
+
+// Whose turn it is, in words; empty for a game alone or over.
+function turnLine() {
+  if (game.finished || (game.players.length < 2 && !game.seats)) return "";
+  if (game.seats && !game.seats.every(Boolean)) return t("waiting");
+  if (game.seats && game.turn === game.you) return t("your-turn");
+  return t("turnOf", nameOf(game.players[game.turn], game.turn));
 }
 
 function clock(ms) {
@@ -149,14 +177,14 @@ function clock(ms) {
   return `${Math.floor(seconds / 60)}:${String(seconds % 60).padStart(2, "0")}`;
 }
 
-function ending(data) {
-  const all = `All pairs found in ${data.moves} moves` +
-    (typeof data.time_ms === "number" ? `, in ${clock(data.time_ms)}.` : ".");
+// The end of a game in words: `key` says it in full ("ended") or, under
+// the dialog's title, in short ("summary").
+function ending(data, key = "ended") {
+  const all = t(key, data.moves, typeof data.time_ms === "number" ? clock(data.time_ms) : "");
   if (game.players.length < 2 || !data.winners) return all;
   const names = data.winners.map((i) => nameOf(game.players[i], i));
   const pairs = game.players[data.winners[0]].pairs;
-  if (names.length === 1) return `${all} ${names[0]} wins with ${pairs} pairs.`;
-  return `${all} A draw: ${names.join(" and ")}, ${pairs} pairs each.`;
+  return `${all} ${names.length === 1 ? t("wins", names[0], pairs) : t("draw", names, pairs)}`;
 }
 
 function show(data) {
@@ -168,28 +196,51 @@ function show(data) {
   $("moves").textContent = String(data.moves);
   $("pairs-left").textContent = String(data.pairs_left);
   showPlayers();
-  const closing = $("closing");
-  closing.hidden = !data.finished;
-  if (data.finished) {
-    closing.textContent = ending(data);
-    showBests();
-  }
   if (data.paused !== undefined) game.paused = data.paused;
   showPause();
   if (computersTurn()) playComputer();
 }
 
-function say(text) {
-  $("message").textContent = text;
+// Says something in the live region, and keeps how to say it again in
+// another language. A part may be the judge's own message, which is shown
+// as the judge wrote it, with its meaning beside it.
+let said = () => [];
+function say(...parts) {
+  said = () => parts.map((part) => (typeof part === "function" ? part() : part));
+  const box = $("message");
+  box.replaceChildren();
+  for (const part of said()) {
+    if (part === "") continue;
+    if (box.childNodes.length) box.append(" ");
+    if (typeof part === "string") {
+      box.append(part);
+      continue;
+    }
+    const quote = document.createElement("q");
+    quote.lang = "pt";
+    quote.className = "judge";
+    quote.textContent = part.judge.trimEnd();
+    box.append(quote, `: ${t("meanings")[part.judge] ?? ""}`);
+  }
 }
 
 // The two cards of a missed pair stay up until the next card is turned.
 function hideMiss() {
-  for (const place of game.shownMiss) {
+  const shown = game.shownMiss;
+  game.shownMiss = [];
+  for (const place of shown) {
     delete game.faces[place];
     draw(place);
   }
-  game.shownMiss = [];
+}
+
+// A found pair settles in place, once.
+function settle(places) {
+  for (const place of places) {
+    const card = cards[place];
+    card.classList.add("settling");
+    card.addEventListener("animationend", () => card.classList.remove("settling"), { once: true });
+  }
 }
 
 // Draws what the server answered to a turned card: the first card of a
@@ -203,8 +254,7 @@ function shown(place, flipped, who) {
     game.faces[place] = flipped.value;
     game.up = [place];
     draw(place);
-    say(who ? `${who}place ${place + 1} shows ${flipped.value}.`
-      : `Place ${place + 1} shows ${flipped.value}. Turn a second card.`);
+    say(() => t("shows", who, placeName(place), pictureOf(flipped.value)), who ? "" : () => t("second"));
     return;
   }
   // The second card completes the move: the server shows its face only
@@ -216,34 +266,52 @@ function shown(place, flipped, who) {
   game.faces[place] = move.values[1];
   if (move.verdict === 1) {
     game.found[first] = game.found[place] = true;
+    settle([first, place]);
   } else {
     game.shownMiss = [first, place];
   }
   draw(first);
   draw(place);
-  say(`${who}${move.values[0]} and ${move.values[1]}: ${move.message}`);
   show(move);
+  say(() => t("moved", who, placeName(first), placeName(place), pictureOf(move.values[0]), pictureOf(move.values[1])),
+    { judge: move.message },
+    () => (move.finished ? ending(move) : turnLine() || (move.verdict === 1 ? "" : t("go-on"))));
+  if (move.finished) showEnd(move);
+}
+
+// A dialog's answer is only the one given since it opened: Escape gives none.
+function opened(dialog) {
+  dialog.returnValue = "";
+  dialog.showModal();
+}
+
+// The end of a game: a dialog with its moves and time, and another game.
+function showEnd(data) {
+  $("won-summary").textContent = ending(data, "summary");
+  showBests();
+  const dialog = $("won");
+  if (!dialog.open) opened(dialog);
 }
 
 function failed(error) {
   if (error.data?.state) {
     // Another tab or device moved first: the game as it is now.
     setGame(error.data.state);
-    say("This game was played elsewhere meanwhile; here it is now.");
+    say(() => t("elsewhere"));
   } else if (error.status === 404) {
     gone();
   } else {
-    say(`Something went wrong: ${error.message}`);
+    say(() => t("failed", error.message));
   }
 }
 
 async function turn(place) {
   if (!game.id || game.finished) return;
   if (!myTurn()) {
-    say(game.seats.every(Boolean) ? "It is your friend's turn." : "Your friend has not come yet: send them the link.");
+    say(() => t(game.seats.every(Boolean) ? "friends-turn" : "not-come"));
     return;
   }
-  if (game.paused) return void say("The game is paused: press Resume to go on.");
+  if (game.paused) return void say(() => t("paused-refusal"));
   if (game.busy || computersTurn() || game.found[place] || game.up.includes(place)) return;
   game.busy = true;
   try {
@@ -273,7 +341,7 @@ async function playComputer() {
       hideMiss();
       const step = await api(`/api/games/${id}/computer`, { version: game.version });
       const place = step.verdict === undefined ? step.place : step.second;
-      shown(place, step, `${nameOf(game.players[game.turn], game.turn)}: `);
+      shown(place, step, nameOf(game.players[game.turn], game.turn));
     }
   } catch (error) {
     failed(error);
@@ -301,6 +369,31 @@ function onKey(event, place) {
   if (target >= 0 && target < PLACES) focusCard(target);
 }
 
+// A card's two sides, turned over as one: the back with its place, the
+// front with its picture, its value (shown on request) and its mark.
+function cardSides() {
+  const turning = document.createElement("span");
+  turning.className = "turning";
+  const back = document.createElement("span");
+  back.className = "back";
+  const place = document.createElement("span");
+  place.className = "place";
+  back.append(place);
+  const front = document.createElement("span");
+  front.className = "front";
+  const picture = document.createElementNS(SVG, "svg");
+  picture.setAttribute("aria-hidden", "true");
+  picture.setAttribute("focusable", "false");
+  picture.append(document.createElementNS(SVG, "use"));
+  const value = document.createElement("span");
+  value.className = "value";
+  const mark = document.createElement("span");
+  mark.className = "mark";
+  front.append(picture, value, mark);
+  turning.append(back, front);
+  return turning;
+}
+
 function build() {
   const board = $("board");
   for (let r = 0; r < SIZE; r++) {
@@ -311,9 +404,11 @@ function build() {
       const place = r * SIZE + c;
       const cell = document.createElement("div");
       cell.setAttribute("role", "gridcell");
+      cell.className = "cell";
       const card = document.createElement("button");
       card.type = "button";
       card.className = "card";
+      card.append(cardSides());
       card.tabIndex = place === 0 ? 0 : -1;
       card.addEventListener("click", () => turn(place));
       card.addEventListener("keydown", (event) => onKey(event, place));
@@ -384,21 +479,21 @@ function heard(answer) {
     game.seats = answer.seats;
     showInvite();
     showPlayers();
-    if (came) say("Your friend has joined: your turn.");
+    if (came) say(() => t("friend-joined"));
     return;
   }
   if (answer.version <= game.version || game.busy) return;
   if (answer.version > game.version + 1) return void resume(game.id);
   hideMiss();
   const place = answer.verdict === undefined ? answer.place : answer.second;
-  shown(place, answer, `${nameOf(game.players[game.turn], game.turn)}: `);
+  shown(place, answer, nameOf(game.players[game.turn], game.turn));
 }
 
 function gone() {
   game.id = null;
   game.finished = true;
   for (let p = 0; p < PLACES; p++) cards[p].setAttribute("aria-disabled", "true");
-  say("This game no longer exists. Start a new one with “New game”.");
+  say(() => t("gone"));
 }
 
 // The game in the page's address, so that a reload, a bookmark or the link
@@ -418,23 +513,24 @@ async function join(id) {
     const seated = await api(`/api/games/${id}/seats`, {}, { "X-Memoria-Invite": invite });
     localStorage.setItem(tokenKey(id), seated.token);
     setGame(seated);
-    say("You have joined the game.");
+    say(() => t("joined"));
   } catch (error) {
     if (error.status === 404) return gone();
     // The seat was taken: this screen can still watch.
     await resume(id);
-    say("That link's seat is taken already; you are watching the game.");
+    say(() => t("seat-taken"));
   }
 }
 
 async function resume(id) {
   try {
     setGame(await api(`/api/games/${id}`));
-    if (game.seats) return void say(game.finished ? "This game is over." : myTurn() ? "Your turn." : "Waiting for your friend.");
-    say(game.finished ? "This game is over." : game.up.length ? "Welcome back: turn a second card." : "Welcome back: turn two cards.");
+    if (game.finished) return void say(() => t("over"));
+    if (game.seats) return void say(() => turnLine());
+    say(() => t(game.up.length ? "welcome-second" : "welcome-two"), () => turnLine());
   } catch (error) {
     if (error.status === 404) gone();
-    else say(`Something went wrong: ${error.message}`);
+    else say(() => t("failed", error.message));
   }
 }
 
@@ -454,9 +550,9 @@ async function newGame() {
     const created = await api("/api/games", players ? { players } : {});
     setGame(created);
     history.replaceState(null, "", `#game=${created.game}`);
-    say("New game: turn two cards.");
+    say(() => t("new-started"), () => turnLine());
   } catch (error) {
-    say(`No new game: ${error.message}`);
+    say(() => t("no-new", error.message));
   }
 }
 
@@ -466,10 +562,10 @@ function nameFields() {
   const kept = [...box.querySelectorAll("input")].map((input) => input.value);
   box.replaceChildren(...Array.from({ length: count }, (_, i) => {
     const label = document.createElement("label");
-    label.textContent = `Name of player ${i + 1}`;
+    label.textContent = t("name-of", i + 1);
     const input = document.createElement("input");
     input.maxLength = 40;
-    input.value = kept[i] ?? `Player ${i + 1}`;
+    input.value = kept[i] ?? t("player-n", i + 1);
     label.append(input);
     const row = document.createElement("p");
     row.append(label);
@@ -489,13 +585,13 @@ function openSetup() {
   nameFields();
   $("names").querySelectorAll("input").forEach((input, i) => { input.value = people[i]?.name ?? input.value; });
   $("computer").value = players.find((p) => p.computer)?.computer ?? "";
-  $("setup").showModal();
+  opened($("setup"));
 }
 
 function setupClosed() {
   if ($("setup").returnValue !== "start") return;
   const players = [...$("names").querySelectorAll("input")].map((input, i) => ({
-    name: input.value.replace(/[\u0000-\u001f\u007f]/g, "").trim().slice(0, 40) || `Player ${i + 1}`,
+    name: input.value.replace(/[\u0000-\u001f\u007f]/g, "").trim().slice(0, 40) || t("player-n", i + 1),
   }));
   if ($("computer").value) players.push({ computer: $("computer").value });
   localStorage.setItem("players", JSON.stringify(players));
@@ -504,15 +600,15 @@ function setupClosed() {
 
 async function playWithFriend() {
   try {
-    const me = chosenPlayers()?.find((p) => p.name)?.name ?? "Player 1";
-    const made = await api("/api/games", { players: [{ name: me }, { name: "Friend" }], devices: 2 });
+    const me = chosenPlayers()?.find((p) => p.name)?.name ?? t("player-n", 1);
+    const made = await api("/api/games", { players: [{ name: me }, { name: t("friend") }], devices: 2 });
     localStorage.setItem(tokenKey(made.game), made.token);
     sessionStorage.setItem(`invite:${made.game}`, made.invite);
     history.replaceState(null, "", `#game=${made.game}`);
     setGame(made);
-    say("Send the link to your friend: the game starts when they open it.");
+    say(() => t("send-link"));
   } catch (error) {
-    say(`No new game: ${error.message}`);
+    say(() => t("no-new", error.message));
   }
 }
 
@@ -521,7 +617,7 @@ function showPause() {
   const button = $("pause");
   const alone = game.players.length === 1 && !game.seats;
   button.hidden = !alone || game.finished || !game.id;
-  button.textContent = game.paused ? "Resume" : "Pause";
+  button.textContent = t(game.paused ? "resume" : "pause");
   button.setAttribute("aria-pressed", String(Boolean(game.paused)));
   $("board").classList.toggle("paused", Boolean(game.paused));
 }
@@ -532,13 +628,11 @@ async function togglePause() {
     const state = await api(`/api/games/${game.id}/${game.paused ? "resume" : "pause"}`, {});
     game.paused = state.paused;
     showPause();
-    say(game.paused ? "Paused: the clock has stopped." : "Go on: the clock runs again.");
+    say(() => t(game.paused ? "paused" : "unpaused"));
   } catch (error) {
-    say(error.status === 409 ? "Turn a card first: there is nothing to pause yet." : `Something went wrong: ${error.message}`);
+    say(() => (error.status === 409 ? t("nothing-to-pause") : t("failed", error.message)));
   }
 }
-
-const KINDS = { alone: "Alone", easy: "Against the computer (easy)", medium: "Against the computer (medium)", hard: "Against the computer (hard)" };
 
 // This browser's bests, per kind of game, as the server keeps them.
 async function showBests() {
@@ -547,7 +641,7 @@ async function showBests() {
     const body = $("bests-rows");
     body.replaceChildren(...bests.map((b) => {
       const row = document.createElement("tr");
-      const cells = [KINDS[b.kind] ?? b.kind, b.games, b.fewest_moves, clock(b.shortest_ms), b.kind === "alone" ? "" : b.wins];
+      const cells = [t("kinds")[b.kind] ?? b.kind, b.games, b.fewest_moves, clock(b.shortest_ms), b.kind === "alone" ? "" : b.wins];
       for (const value of cells) {
         const cell = document.createElement(row.children.length ? "td" : "th");
         if (!row.children.length) cell.scope = "row";
@@ -565,23 +659,67 @@ async function showBests() {
 // A game under way is not left by a slip: the player is asked first.
 function askNewGame() {
   if (!game.id || game.finished || (game.moves === 0 && game.up.length === 0)) return newGame();
-  $("confirm-new").showModal();
+  opened($("confirm-new"));
+}
+
+// The page's words in its language; a switch to the other one.
+function showWords() {
+  document.documentElement.lang = language;
+  document.title = t("title");
+  for (const element of document.querySelectorAll("[data-words]")) element.textContent = t(element.dataset.words);
+  const other = Object.keys(WORDS).find((l) => l !== language);
+  const button = $("language");
+  button.textContent = WORDS[other]["language-name"];
+  button.lang = other;
+  button.setAttribute("aria-label", t("switch-label"));
+  $("board").setAttribute("aria-label", t("board"));
+  $("players").setAttribute("aria-label", t("players-label"));
+  for (let p = 0; p < PLACES; p++) draw(p);
+  showPlayers();
+  showPause();
+  if ($("setup").open) nameFields();
+  say(...said());
+}
+
+// The choices a player makes for this browser: language, contrast, numbers.
+function setting(name, on) {
+  localStorage.setItem(name, on ? "on" : "off");
+  document.documentElement.classList.toggle(name, on);
+  $(name).setAttribute("aria-pressed", String(on));
+}
+
+function settingsShown() {
+  for (const name of ["contrast", "numbers"]) {
+    const kept = localStorage.getItem(name);
+    const on = kept ? kept === "on" : name === "contrast" && matchMedia("(prefers-contrast: more)").matches;
+    setting(name, on);
+    $(name).addEventListener("click", () => setting(name, $(name).getAttribute("aria-pressed") !== "true"));
+  }
+  $("language").addEventListener("click", () => {
+    language = Object.keys(WORDS).find((l) => l !== language);
+    localStorage.setItem("language", language);
+    showWords();
+  });
 }
 
 document.addEventListener("DOMContentLoaded", () => {
   build();
+  settingsShown();
+  showWords();
+  $("won").addEventListener("close", () => {
+    if ($("won").returnValue === "again") newGame();
+  });
   $("new-game").addEventListener("click", askNewGame);
   $("choose-players").addEventListener("click", openSetup);
   $("with-friend").addEventListener("click", playWithFriend);
   $("pause").addEventListener("click", togglePause);
-  showBests();
   $("copy-link").addEventListener("click", async () => {
     $("invite-link").select();
     try {
       await navigator.clipboard.writeText($("invite-link").value);
-      say("The link is copied.");
+      say(() => t("copied"));
     } catch {
-      say("Copy the link from the box.");
+      say(() => t("copy-yourself"));
     }
   });
   $("people").addEventListener("change", nameFields);
