@@ -434,7 +434,7 @@ TEST_F(OnATerminal, DrawsInPlaceHidesAMissOnEnterAndOffersAnotherGame)
 TEST_F(OnATerminal, CtrlCRemovesTheScratchFolderAndNoColourMeansNone)
 {
 	const terminal_run got =
-		play_on_terminal(root.path(), {}, false,
+		play_on_terminal(root.path(), {"--seed", std::to_string(seed)}, false,
 				 {{"move 1: ", typed(0, 2)}, {"Press Enter to go on. ", "\x03"}});
 	EXPECT_EQ(got.status, 130) << got.screen;
 	EXPECT_TRUE(nothing_left());

@@ -1,0 +1,13 @@
+# Builds memoria for WebAssembly's system interface (WASI) with Debian's
+# clang 14, wasi-libc, its wasm32 runtime and lld. Only the judge is built:
+# memoria.wasm, which a WASI host runs with the game's folder as its
+# working folder.
+set(CMAKE_SYSTEM_NAME WASI)
+set(CMAKE_SYSTEM_PROCESSOR wasm32)
+list(APPEND CMAKE_MODULE_PATH ${CMAKE_CURRENT_LIST_DIR})
+
+find_program(MEMORIA_WASI_CXX NAMES clang++-14 clang++ REQUIRED)
+set(CMAKE_CXX_COMPILER ${MEMORIA_WASI_CXX})
+set(CMAKE_CXX_COMPILER_TARGET wasm32-wasi)
+# The compiler check builds a library only: a WASI program needs a host to run.
+set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
