@@ -13,9 +13,10 @@ bool live_terminal();
 // Colour, unless NO_COLOR is set to anything or the terminal is "dumb".
 bool colour_wanted();
 
-// Sets Ctrl-C (and a polite kill, or the terminal closing) to remove the game's scratch folder, with
-// its connector file, before jogar exits with status 130. False when that
-// cannot be set: a name too long to keep, or no handler taken.
+// Sets Ctrl-C (and a polite kill, or the terminal closing) to remove the
+// game's scratch folder, with its connector file, before jogar exits with
+// status 130. False when that cannot be set: a name too long to keep, or no
+// handler taken.
 bool remove_when_interrupted(const std::filesystem::path &folder);
 
 #endif

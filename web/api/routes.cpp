@@ -41,14 +41,22 @@ bool read_page(const std::filesystem::path &dir, page_files &page, failure &why)
 		     {"/style.css", "style.css", "text/css; charset=utf-8"},
 		     {"/words.js", "words.js", "text/javascript; charset=utf-8"},
 		     {"/game.js", "game.js", "text/javascript; charset=utf-8"},
-		     {"/favicon.svg", "favicon.svg", "image/svg+xml"}};
+		     {"/favicon.svg", "favicon.svg", "image/svg+xml"},
+		     {"/judge.mjs", "judge.mjs", "text/javascript; charset=utf-8"}};
 	for (const auto &f : files) {
 		api_reply &file = page.by_path[f.path];
 		file.type = f.type;
 		if (!read_file(dir / f.file, file.body, why))
 			return false;
 	}
-	return true;
+	// The judge for the page, where it was built: a page without it plays
+	// on the server alone.
+	std::error_code ignored;
+	if (!std::filesystem::exists(dir / "memoria.wasm", ignored))
+		return true;
+	api_reply &wasm = page.by_path["/memoria.wasm"];
+	wasm.type = "application/wasm";
+	return read_file(dir / "memoria.wasm", wasm.body, why);
 }
 
 namespace {

@@ -397,3 +397,21 @@ test("the favicon is served, and nothing the page asks for is missing", async ()
   assert.deepEqual(missing, []);
   await page.close();
 });
+
+test("the page judges moves with memoria.wasm under its own policy, a fresh instance each", async () => {
+  const page = await browser.newPage();
+  const refused = [];
+  page.on("console", (message) => { if (/Content Security Policy/.test(message.text())) refused.push(message.text()); });
+  await page.goto(server.url);
+  const wasm = await page.request.get(new URL("/memoria.wasm", server.url).href);
+  assert.equal(wasm.headers()["content-type"], "application/wasm");
+  const judged = await page.evaluate(async () => {
+    const { judgeMove } = await import("/judge.mjs");
+    const module = await WebAssembly.compileStreaming(fetch("/memoria.wasm"));
+    return [judgeMove(module, 2, 3), judgeMove(module, 0, 2), judgeMove(module, 2, 3)];
+  });
+  assert.deepEqual(judged, [{ verdict: 1, message: "deu certo" }, { verdict: 0, message: "não são iguais " },
+    { verdict: 1, message: "deu certo" }]);
+  assert.deepEqual(refused, []);
+  await page.close();
+});
