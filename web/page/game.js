@@ -204,12 +204,12 @@ function show(data) {
 // Says something in the live region, and keeps how to say it again in
 // another language. A part may be the judge's own message, which is shown
 // as the judge wrote it, with its meaning beside it.
-let said = () => [];
+let said = [];
 function say(...parts) {
-  said = () => parts.map((part) => (typeof part === "function" ? part() : part));
+  said = parts;
   const box = $("message");
   box.replaceChildren();
-  for (const part of said()) {
+  for (const part of parts.map((each) => (typeof each === "function" ? each() : each))) {
     if (part === "") continue;
     if (box.childNodes.length) box.append(" ");
     if (typeof part === "string") {
@@ -678,7 +678,7 @@ function showWords() {
   showPlayers();
   showPause();
   if ($("setup").open) nameFields();
-  say(...said());
+  say(...said);
 }
 
 // The choices a player makes for this browser: language, contrast, numbers.

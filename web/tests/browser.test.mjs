@@ -365,6 +365,11 @@ test("the page speaks the browser's language, Portuguese or English, and keeps t
     // The switch, named in the language it switches to; kept for the next visit.
     await page.getByRole("button", { name: "Switch to English" }).click();
     assert.equal(await page.locator("html").getAttribute("lang"), "en");
+    // What was said is said again in the new language, and back.
+    assert.match(await message(page).textContent(), /^A1 \w+, A2 \w+\. (deu certo: a pair!|não são iguais: not a pair\.)/);
+    await page.getByRole("button", { name: "Mudar para português" }).click();
+    assert.match(await message(page).textContent(), /(é um par!|não é um par\.)/);
+    await page.getByRole("button", { name: "Switch to English" }).click();
     await page.getByRole("button", { name: "New game" }).waitFor();
     await page.reload();
     await page.getByText("Welcome back: turn two cards.").waitFor();
