@@ -1,7 +1,7 @@
 # Builds memoria for WebAssembly's system interface (WASI) with Debian's
-# clang 14, wasi-libc, its wasm32 runtime and lld. Only the judge is built:
-# memoria.wasm, which a WASI host runs with the game's folder as its
-# working folder.
+# clang 14, wasi-libc, its wasm32 runtime and C++ library, and lld: the judge,
+# memoria.wasm, which a WASI host runs with the game's folder as its working
+# folder, and the game model, game.wasm, for the page that plays offline.
 set(CMAKE_SYSTEM_NAME WASI)
 set(CMAKE_SYSTEM_PROCESSOR wasm32)
 list(APPEND CMAKE_MODULE_PATH ${CMAKE_CURRENT_LIST_DIR})

@@ -31,6 +31,15 @@ std::string move_refusal(const game &g, int first, int second)
 	return refusal.empty() ? card_refusal(g, second) : refusal;
 }
 
+std::string flip_refusal(const game &g, int place)
+{
+	if (g.pending < 0)
+		return card_refusal(g, place);
+	if (place == g.pending)
+		return "that card is already face up";
+	return move_refusal(g, g.pending, place);
+}
+
 void count_move(game &g, int first, int second, int verdict)
 {
 	g.log.push_back({g.turn, first, second, verdict});

@@ -53,6 +53,10 @@ std::string card_refusal(const game &g, int place);
 // Why a move of these places cannot be played now, or an empty string.
 std::string move_refusal(const game &g, int first, int second);
 
+// Why the card at a place cannot be turned next: as the first card of a
+// move, or as the second beside the one face up; or an empty string.
+std::string flip_refusal(const game &g, int place);
+
 // Counts a move that the judge has ruled on (verdict 1 for a pair): the pair
 // is found and the player plays again, or else the turn passes.
 void count_move(game &g, int first, int second, int verdict);

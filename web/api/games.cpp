@@ -420,21 +420,16 @@ namespace {
 // second, judged with the first.
 api_reply turn_card(game_service &s, const stored_game &g, int place, const asked &a)
 {
+	const std::string refused = flip_refusal(g.play, place);
+	if (!refused.empty())
+		return refuse(409, refused);
 	if (g.play.pending < 0) {
-		const std::string refused = card_refusal(g.play, place);
-		if (!refused.empty())
-			return refuse(409, refused);
 		stored_game after = g;
 		after.play.pending = place;
 		stamp(after);
 		return keep(s, g, after, {0, place, -1, -1, "", ""},
 			    {{"place", place}, {"value", value_at(g.play, place)}}, a);
 	}
-	if (place == g.play.pending)
-		return refuse(409, "that card is already face up");
-	const std::string refused = move_refusal(g.play, g.play.pending, place);
-	if (!refused.empty())
-		return refuse(409, refused);
 	return judge_and_keep(s, g, g.play.pending, place, a);
 }
 

@@ -42,21 +42,28 @@ bool read_page(const std::filesystem::path &dir, page_files &page, failure &why)
 		     {"/words.js", "words.js", "text/javascript; charset=utf-8"},
 		     {"/game.js", "game.js", "text/javascript; charset=utf-8"},
 		     {"/favicon.svg", "favicon.svg", "image/svg+xml"},
-		     {"/judge.mjs", "judge.mjs", "text/javascript; charset=utf-8"}};
+		     {"/icon-192.png", "icon-192.png", "image/png"},
+		     {"/icon-512.png", "icon-512.png", "image/png"},
+		     {"/manifest.webmanifest", "manifest.webmanifest", "application/manifest+json"},
+		     {"/sw.js", "sw.js", "text/javascript; charset=utf-8"},
+		     {"/judge.mjs", "judge.mjs", "text/javascript; charset=utf-8"},
+		     {"/offline.mjs", "offline.mjs", "text/javascript; charset=utf-8"},
+		     {"/memoria.wasm", "memoria.wasm", "application/wasm"},
+		     {"/game.wasm", "game.wasm", "application/wasm"}};
+	// The judge and the game model for the page, where they were built: a
+	// page without them plays on the server alone.
+	std::error_code ignored;
+	const bool offline = std::filesystem::exists(dir / "memoria.wasm", ignored) &&
+			     std::filesystem::exists(dir / "game.wasm", ignored);
 	for (const auto &f : files) {
+		if (!offline && std::string(f.type) == "application/wasm")
+			continue;
 		api_reply &file = page.by_path[f.path];
 		file.type = f.type;
 		if (!read_file(dir / f.file, file.body, why))
 			return false;
 	}
-	// The judge for the page, where it was built: a page without it plays
-	// on the server alone.
-	std::error_code ignored;
-	if (!std::filesystem::exists(dir / "memoria.wasm", ignored))
-		return true;
-	api_reply &wasm = page.by_path["/memoria.wasm"];
-	wasm.type = "application/wasm";
-	return read_file(dir / "memoria.wasm", wasm.body, why);
+	return true;
 }
 
 namespace {

@@ -1,6 +1,8 @@
 // The browser side of jogar-web: it draws the sixteen places, asks the
 // server to turn a card or judge a move, and shows what comes back. It knows
-// no card until the server shows it. Its words are in words.js.
+// no card until the server shows it. With no server to reach, it asks
+// offline.mjs the same questions, and the game is played on this device.
+// Its words are in words.js.
 "use strict";
 
 const SIZE = 4;
@@ -10,11 +12,14 @@ const game = {
   busy: false, players: [], turn: 0, paused: false,
   seats: null, // for a game on two devices, which seats are taken
   you: null,   // and which one this browser holds
+  offline: false, // played on this device (offline.mjs), not on the server
 };
 // The computer's cards are turned at about a person's pace.
 const COMPUTER_PAUSE_MS = 900;
 const cards = [];
 const RETRY_MS = 2000;
+// How long a new game waits for the server before it is played offline.
+const SERVER_WAIT_MS = 5000;
 
 const $ = (id) => document.getElementById(id);
 const SVG = "http://www.w3.org/2000/svg";
@@ -60,18 +65,47 @@ function browserId() {
   return id;
 }
 
-async function once(path, body, extra = {}) {
+// The games played on this device, which offline.mjs answers for.
+const offlineGames = new Set();
+let offlineModule = null;
+async function offlineAnswer(path, body) {
+  offlineModule ??= import("./offline.mjs").catch((error) => {
+    offlineModule = null;
+    throw error;
+  });
+  const { status, data } = await (await offlineModule).answer(path, body);
+  if (status >= 400) throw new Answered(status, data);
+  if (data.game) offlineGames.add(data.game);
+  return data;
+}
+
+async function once(path, body, extra = {}, signal = undefined) {
   const id = /^\/api\/games\/([0-9a-f]{32})/.exec(path)?.[1];
+  if (offlineGames.has(id)) return offlineAnswer(path, body);
   const token = tokenOf(id);
   if (path === "/api/games" || path === "/api/bests") extra = { "X-Memoria-Browser": browserId(), ...extra };
   const response = await fetch(path, {
     method: body === undefined ? "GET" : "POST",
     headers: { "Content-Type": "application/json", ...(token ? { "X-Memoria-Seat": token } : {}), ...extra },
     body: body === undefined ? undefined : JSON.stringify(body),
+    signal,
   });
   const data = await response.json().catch(() => ({}));
   if (!response.ok) throw new Answered(response.status, data);
   return data;
+}
+
+// Asks the server to make something new, once; null when there is no
+// server to ask: no network, no answer in time, a server that failed, or a
+// host that serves the page alone. A refusal the server gives is thrown.
+async function onServer(path, body) {
+  if (navigator.onLine === false) return null;
+  try {
+    return await once(path, body, {}, AbortSignal.timeout(SERVER_WAIT_MS));
+  } catch (error) {
+    if (error instanceof Answered && error.data.error && error.status < 500) throw error;
+    return null;
+  }
 }
 
 // Asks until the server answers: while it cannot be reached, or says it is
@@ -288,7 +322,9 @@ function opened(dialog) {
 // The end of a game: a dialog with its moves and time, and another game.
 function showEnd(data) {
   $("won-summary").textContent = ending(data, "summary");
-  showBests();
+  // A game played on this device counts for no bests on the server.
+  if (game.offline) $("bests").hidden = true;
+  else showBests();
   const dialog = $("won");
   if (!dialog.open) opened(dialog);
 }
@@ -427,7 +463,10 @@ function build() {
 // move under way face up, every other card down.
 function setGame(state) {
   const same = state.game === game.id;
-  Object.assign(game, { id: state.game, faces: {}, found: {}, up: [], shownMiss: [], seats: state.seats ?? null });
+  Object.assign(game, { id: state.game, faces: {}, found: {}, up: [], shownMiss: [], seats: state.seats ?? null,
+    offline: Boolean(state.offline) });
+  if (game.offline && !state.finished) localStorage.setItem("offline-game", game.id);
+  else if (game.offline) localStorage.removeItem("offline-game");
   if (state.you !== undefined) game.you = state.you;
   else if (!same) game.you = null;
   for (const [place, value] of Object.entries(state.found)) {
@@ -441,6 +480,7 @@ function setGame(state) {
   for (let p = 0; p < PLACES; p++) draw(p);
   show(state);
   showInvite();
+  showMode();
   if (game.seats) followGame(game.id);
 }
 
@@ -497,17 +537,28 @@ function gone() {
 }
 
 // The game in the page's address, so that a reload, a bookmark or the link
-// opened later comes back to it.
+// opened later comes back to it; a game played on this device is #offline=.
 function idInAddress() {
-  const match = /^#game=([0-9a-f]{32})(?:&invite=[0-9a-f]{32})?$/.exec(location.hash);
-  return match ? match[1] : null;
+  const match = /^#(game|offline)=([0-9a-f]{32})(?:&invite=[0-9a-f]{32})?$/.exec(location.hash);
+  if (match?.[1] === "offline") offlineGames.add(match[2]);
+  return match ? match[2] : null;
+}
+
+const addressOf = (id) => `#${offlineGames.has(id) ? "offline" : "game"}=${id}`;
+
+// Whether the game is played on the server or on this device, in words.
+function showMode() {
+  const mode = $("mode");
+  mode.hidden = !game.id;
+  mode.textContent = t(game.offline ? "mode-offline" : "mode-online");
+  mode.dataset.mode = game.offline ? "offline" : "online";
 }
 
 // The friend's link: takes the free seat with its invitation, once, then
 // drops the invitation from the address.
 async function join(id) {
   const invite = /&invite=([0-9a-f]{32})$/.exec(location.hash)?.[1];
-  history.replaceState(null, "", `#game=${id}`);
+  history.replaceState(null, "", addressOf(id));
   if (!invite || tokenOf(id)) return resume(id);
   try {
     const seated = await api(`/api/games/${id}/seats`, {}, { "X-Memoria-Invite": invite });
@@ -544,13 +595,15 @@ function chosenPlayers() {
   }
 }
 
+// A new game on the server, or on this device when there is none to reach.
 async function newGame() {
   try {
     const players = chosenPlayers();
-    const created = await api("/api/games", players ? { players } : {});
+    const body = players ? { players } : {};
+    const created = (await onServer("/api/games", body)) ?? (await offlineAnswer("/api/games", body));
     setGame(created);
-    history.replaceState(null, "", `#game=${created.game}`);
-    say(() => t("new-started"), () => turnLine());
+    history.replaceState(null, "", addressOf(created.game));
+    say(() => t(created.offline ? "new-offline" : "new-started"), () => turnLine());
   } catch (error) {
     say(() => t("no-new", error.message));
   }
@@ -601,7 +654,8 @@ function setupClosed() {
 async function playWithFriend() {
   try {
     const me = chosenPlayers()?.find((p) => p.name)?.name ?? t("player-n", 1);
-    const made = await api("/api/games", { players: [{ name: me }, { name: t("friend") }], devices: 2 });
+    const made = await onServer("/api/games", { players: [{ name: me }, { name: t("friend") }], devices: 2 });
+    if (!made) return void say(() => t("friend-needs-server"));
     localStorage.setItem(tokenKey(made.game), made.token);
     sessionStorage.setItem(`invite:${made.game}`, made.invite);
     history.replaceState(null, "", `#game=${made.game}`);
@@ -677,6 +731,7 @@ function showWords() {
   for (let p = 0; p < PLACES; p++) draw(p);
   showPlayers();
   showPause();
+  showMode();
   if ($("setup").open) nameFields();
   say(...said);
 }
@@ -731,7 +786,19 @@ document.addEventListener("DOMContentLoaded", () => {
     const id = idInAddress();
     if (id && id !== game.id) join(id);
   });
-  const id = idInAddress();
+  // The page installed, it opens with no network too.
+  navigator.serviceWorker?.register("sw.js").catch(() => {});
+  const id = idInAddress() ?? keptOfflineGame();
   if (id) join(id);
   else newGame();
 });
+
+// The game last played on this device, which the installed page opens at
+// again; the page forgets it once it is over.
+function keptOfflineGame() {
+  const id = localStorage.getItem("offline-game");
+  if (!/^[0-9a-f]{32}$/.test(id ?? "")) return null;
+  offlineGames.add(id);
+  history.replaceState(null, "", addressOf(id));
+  return id;
+}

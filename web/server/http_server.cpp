@@ -21,9 +21,11 @@ namespace {
 
 // Sent with every answer: the page's own files only, no inline script or
 // style, never in a frame, no referrer, no guessing of types. WebAssembly may
-// be compiled (the page's memoria.wasm); no other code from strings.
+// be compiled (the page's memoria.wasm and game.wasm); no other code from
+// strings. The page's manifest and service worker are its own files too.
 const char content_policy[] = "default-src 'none'; script-src 'self' 'wasm-unsafe-eval'; "
 			      "style-src 'self'; img-src 'self'; connect-src 'self'; "
+			      "manifest-src 'self'; worker-src 'self'; "
 			      "base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
 
 std::string lower(std::string text)

@@ -175,8 +175,9 @@ test("the server restarted while the page is open: the page says so and carries 
   }
 });
 
-test("players at one screen and the computer take turns; the screen says whose", async () => {
-  const page = await openGame();
+// Two people and the computer at one screen, until the computer has played
+// a move; `started` is what the page says of the new game.
+async function playersAndComputer(page, started) {
   await page.getByRole("button", { name: "Players…" }).click();
   const setup = page.getByRole("dialog", { name: "Who plays?" });
   await setup.getByLabel("People at this screen").selectOption("2");
@@ -184,7 +185,7 @@ test("players at one screen and the computer take turns; the screen says whose",
   await setup.getByLabel("Name of player 2").fill("Bia");
   await setup.getByLabel("Computer opponent").selectOption("easy");
   await setup.getByRole("button", { name: "Start" }).click();
-  await page.getByText("New game: turn two cards.").waitFor();
+  await page.getByText(started).waitFor();
   const turn = page.locator("#turn");
   await turn.getByText("Ana's turn.").waitFor();
   assert.equal(await page.getByRole("list", { name: "Players and their pairs" }).getByRole("listitem").count(), 3);
@@ -211,6 +212,11 @@ test("players at one screen and the computer take turns; the screen says whose",
     }
   }
   assert.ok(computerPlayed);
+}
+
+test("players at one screen and the computer take turns; the screen says whose", async () => {
+  const page = await openGame();
+  await playersAndComputer(page, "New game: turn two cards.");
   await page.close();
 });
 
@@ -421,4 +427,66 @@ test("the page judges moves with memoria.wasm under its own policy, a fresh inst
     { verdict: 1, message: "deu certo" }]);
   assert.deepEqual(refused, []);
   await page.close();
+});
+
+// The installed page: once loaded, its service worker keeps every file, and
+// the page plays on with no network at all.
+const PAGE_FILES = ["/", "/style.css", "/words.js", "/game.js", "/judge.mjs", "/offline.mjs", "/memoria.wasm",
+  "/game.wasm", "/favicon.svg", "/icon-192.png", "/icon-512.png", "/manifest.webmanifest"];
+async function offlinePage() {
+  const context = await browser.newContext({ locale: "en-GB", viewport: { width: 1024, height: 800 } });
+  const page = await context.newPage();
+  await page.goto(server.url);
+  await message(page).getByText("New game: turn two cards.").waitFor();
+  assert.match(await page.locator("#mode").textContent(), /^Online/);
+  await page.waitForFunction(() => navigator.serviceWorker.controller !== null);
+  const kept = await page.evaluate(async () =>
+    (await (await caches.open("memoria")).keys()).map((r) => new URL(r.url).pathname).sort());
+  assert.deepEqual(kept, [...PAGE_FILES].sort());
+  await context.setOffline(true);
+  // From here on, nothing may ask the server: every move is judged here.
+  const asked = [];
+  page.on("request", (request) => { if (new URL(request.url()).pathname.startsWith("/api/")) asked.push(request.url()); });
+  await page.getByRole("button", { name: "New game" }).click();
+  await message(page).getByText("New game, played on this device: turn two cards.").waitFor();
+  assert.match(await page.locator("#mode").textContent(), /^Offline/);
+  assert.match(page.url(), /#offline=[0-9a-f]{32}$/);
+  return { context, page, asked };
+}
+
+test("offline, the installed page plays a whole game judged on the device, and a reload resumes it", { skip: wasmSkipped }, async () => {
+  const { context, page, asked } = await offlinePage();
+  await card(page, 0).click();
+  await message(page).getByText("A1: ").waitFor();
+  const shown = await face(page, 0);
+  // Reloaded with no network: every file comes from the service worker.
+  const served = [];
+  page.on("response", (response) => served.push([new URL(response.url()).pathname, response.fromServiceWorker()]));
+  await page.reload();
+  await page.getByText("Welcome back: turn a second card.").waitFor();
+  assert.equal(await face(page, 0), shown);
+  assert.ok(served.length >= 6 && served.every(([, fromWorker]) => fromWorker), JSON.stringify(served));
+  await card(page, 1).click();
+  await page.locator("#moves").getByText("1", { exact: true }).waitFor();
+  await page.reload();
+  await page.getByText("Welcome back: turn two cards.").waitFor();
+  assert.equal(await page.locator("#moves").textContent(), "1");
+  // A new game offline, played to its end, each verdict checked against the faces.
+  await page.getByRole("button", { name: "New game" }).click();
+  await page.getByRole("dialog").getByRole("button", { name: "New game" }).click();
+  await message(page).getByText("New game, played on this device: turn two cards.").waitFor();
+  const won = await playByMemory(page, (place) => card(page, place).click());
+  assert.equal(await won.locator("#bests").isHidden(), true);
+  assert.deepEqual(asked, []);
+  await context.close();
+});
+
+test("offline, players at one screen and the computer play as they do online", { skip: wasmSkipped }, async () => {
+  const { context, page, asked } = await offlinePage();
+  await playersAndComputer(page, "New game, played on this device: turn two cards.");
+  // The game on two devices needs the server, and says so.
+  await page.getByRole("button", { name: "Play with a friend" }).click();
+  await message(page).getByText("A game on two devices needs the server").waitFor();
+  assert.deepEqual(asked, []);
+  await context.close();
 });
