@@ -122,7 +122,8 @@ EXPORT(pairs) int pairs(int player)
 EXPORT(level) int level(int player)
 {
 	return is_player(player)
-		       ? static_cast<int>(the_game.players[static_cast<std::size_t>(player)].computer)
+		       ? static_cast<int>(
+				 the_game.players[static_cast<std::size_t>(player)].computer)
 		       : 0;
 }
 

@@ -98,6 +98,15 @@ TEST(Rules, RefusesWhatCannotBePlayed)
 	for (const auto &c : cases)
 		EXPECT_EQ(move_refusal(g, c.first, c.second), c.refusal)
 			<< c.first << " " << c.second;
+	// Card by card: the first alone, then the second beside it.
+	EXPECT_EQ(flip_refusal(g, 6), "a card already found");
+	EXPECT_EQ(flip_refusal(g, 5), "");
+	g.pending = 5;
+	EXPECT_EQ(flip_refusal(g, 5), "that card is already face up");
+	EXPECT_EQ(flip_refusal(g, 7), "a card already found");
+	EXPECT_EQ(flip_refusal(g, 16), "no such card");
+	EXPECT_EQ(flip_refusal(g, 4), "");
+	g.pending = -1;
 	for (int k = 0; k < pair_count; ++k)
 		count_move(g, 2 * k, 2 * k + 1, k == 3 ? 0 : 1);
 	EXPECT_TRUE(finished(g));

@@ -1,10 +1,11 @@
 // The page in a real browser (Debian's Chromium, headless): whole games with
 // the mouse and with the keyboard alone, and an accessibility check.
 import assert from "node:assert/strict";
-import { mkdirSync, mkdtempSync, rmSync } from "node:fs";
+import { mkdirSync, mkdtempSync, readFileSync, rmSync } from "node:fs";
+import { createServer } from "node:http";
 import { createRequire } from "node:module";
 import { tmpdir } from "node:os";
-import { join } from "node:path";
+import { dirname, extname, join } from "node:path";
 import { after, before, test } from "node:test";
 import { chromium } from "playwright-core";
 import { startServer } from "./server.mjs";
@@ -489,4 +490,36 @@ test("offline, players at one screen and the computer play as they do online", {
   await message(page).getByText("A game on two devices needs the server").waitFor();
   assert.deepEqual(asked, []);
   await context.close();
+});
+
+// The page on a static host, as the web zip is served: files and nothing
+// else, so every game is played on the device, though the network is up.
+test("on a static host with no API, the page plays its games on the device", { skip: wasmSkipped }, async () => {
+  const folder = join(dirname(process.env.JOGAR_WEB), "page");
+  const types = { ".html": "text/html", ".js": "text/javascript", ".mjs": "text/javascript", ".css": "text/css",
+    ".wasm": "application/wasm", ".svg": "image/svg+xml", ".png": "image/png", ".webmanifest": "application/manifest+json" };
+  const host = createServer((request, response) => {
+    const name = new URL(request.url, "http://host").pathname.replace(/^\/$/, "/index.html");
+    try {
+      const body = readFileSync(join(folder, name.replace(/\.\.+/g, "")));
+      response.writeHead(200, { "Content-Type": types[extname(name)] ?? "application/octet-stream" }).end(body);
+    } catch {
+      response.writeHead(404, { "Content-Type": "text/plain" }).end("not found");
+    }
+  });
+  await new Promise((resolve) => host.listen(0, "127.0.0.1", resolve));
+  try {
+    const page = await browser.newPage({ locale: "en-GB" });
+    await page.goto(`http://127.0.0.1:${host.address().port}/`);
+    await message(page).getByText("New game, played on this device: turn two cards.").waitFor();
+    assert.match(await page.locator("#mode").textContent(), /^Offline/);
+    await card(page, 0).click();
+    await message(page).getByText("A1: ").waitFor();
+    await card(page, 1).click();
+    await page.locator("#moves").getByText("1", { exact: true }).waitFor();
+    assert.match(await message(page).textContent(), /(deu certo|não são iguais)/);
+    await page.close();
+  } finally {
+    host.close();
+  }
 });
