@@ -11,9 +11,18 @@
 
 namespace {
 
-game the_game;
-std::uint64_t the_seed = 0;
-std::string the_refusal;
+// The one game of the module's instance; a new instance is a new game.
+struct table {
+	game play;
+	std::uint64_t seed = 0;
+	std::string refusal; // the last one asked for, read by the page
+};
+
+table &here()
+{
+	static table t;
+	return t;
+}
 
 bool is_place(int place)
 {
@@ -22,7 +31,7 @@ bool is_place(int place)
 
 bool is_player(int player)
 {
-	return player >= 0 && player < static_cast<int>(the_game.players.size());
+	return player >= 0 && player < static_cast<int>(here().play.players.size());
 }
 
 } // namespace
@@ -30,18 +39,18 @@ bool is_player(int player)
 // A new game: the deal drawn from the seed, and no players yet.
 EXPORT(start) void start(std::uint32_t seed_high, std::uint32_t seed_low)
 {
-	the_seed = (std::uint64_t{seed_high} << 32) | seed_low;
-	the_game = game{};
-	the_game.deal = deal_cards(the_seed);
-	the_game.players.clear();
+	here().seed = (std::uint64_t{seed_high} << 32) | seed_low;
+	here().play = game{};
+	here().play.deal = deal_cards(here().seed);
+	here().play.players.clear();
 }
 
 // Seats a player: a person (level 0) or the computer at a level (1 to 3).
 EXPORT(add_player) int add_player(int level)
 {
-	if (the_game.players.size() >= max_players || level < 0 || level > 3)
+	if (here().play.players.size() >= max_players || level < 0 || level > 3)
 		return 0;
-	the_game.players.push_back({"", static_cast<computer_level>(level), 0});
+	here().play.players.push_back({"", static_cast<computer_level>(level), 0});
 	return 1;
 }
 
@@ -49,90 +58,90 @@ EXPORT(add_player) int add_player(int level)
 // it can.
 EXPORT(refusal) const char *refusal(int place)
 {
-	the_refusal = flip_refusal(the_game, place);
-	return the_refusal.c_str();
+	here().refusal = flip_refusal(here().play, place);
+	return here().refusal.c_str();
 }
 
 // Turns up the first card of a move, once refusal has allowed it.
 EXPORT(turn_up) void turn_up(int place)
 {
-	if (the_game.pending < 0 && flip_refusal(the_game, place).empty())
-		the_game.pending = place;
+	if (here().play.pending < 0 && flip_refusal(here().play, place).empty())
+		here().play.pending = place;
 }
 
 // Counts the move of the card face up and this one, with the judge's verdict.
 EXPORT(count) void count(int second, int verdict)
 {
-	const int first = the_game.pending;
-	if (first >= 0 && flip_refusal(the_game, second).empty())
-		count_move(the_game, first, second, verdict);
+	const int first = here().play.pending;
+	if (first >= 0 && flip_refusal(here().play, second).empty())
+		count_move(here().play, first, second, verdict);
 }
 
 // The board position at a place, which the judge is asked about.
 EXPORT(position) int position(int place)
 {
-	return is_place(place) ? the_game.deal[static_cast<std::size_t>(place)] : -1;
+	return is_place(place) ? here().play.deal[static_cast<std::size_t>(place)] : -1;
 }
 
 EXPORT(value) int value(int place)
 {
-	return is_place(place) ? value_at(the_game, place) : 0;
+	return is_place(place) ? value_at(here().play, place) : 0;
 }
 
 EXPORT(found) int found(int place)
 {
-	return is_place(place) && the_game.found[static_cast<std::size_t>(place)] ? 1 : 0;
+	return is_place(place) && here().play.found[static_cast<std::size_t>(place)] ? 1 : 0;
 }
 
 EXPORT(finished) int game_over()
 {
-	return finished(the_game) ? 1 : 0;
+	return finished(here().play) ? 1 : 0;
 }
 
 EXPORT(pending) int pending()
 {
-	return the_game.pending;
+	return here().play.pending;
 }
 
 EXPORT(turn) int turn()
 {
-	return the_game.turn;
+	return here().play.turn;
 }
 
 EXPORT(moves) int moves()
 {
-	return the_game.moves;
+	return here().play.moves;
 }
 
 EXPORT(pairs_left) int pairs_left()
 {
-	return the_game.pairs_left;
+	return here().play.pairs_left;
 }
 
 EXPORT(players) int players()
 {
-	return static_cast<int>(the_game.players.size());
+	return static_cast<int>(here().play.players.size());
 }
 
 EXPORT(pairs) int pairs(int player)
 {
-	return is_player(player) ? the_game.players[static_cast<std::size_t>(player)].pairs : 0;
+	return is_player(player) ? here().play.players[static_cast<std::size_t>(player)].pairs : 0;
 }
 
 EXPORT(level) int level(int player)
 {
 	return is_player(player)
 		       ? static_cast<int>(
-				 the_game.players[static_cast<std::size_t>(player)].computer)
+				 here().play.players[static_cast<std::size_t>(player)].computer)
 		       : 0;
 }
 
 // Whether the player holds the most pairs of a finished game.
 EXPORT(winner) int winner(int player)
 {
-	if (!finished(the_game))
+	if (!finished(here().play))
 		return 0;
-	for (const int leader : leaders(the_game)) {
+	for (const int leader : leaders(here().play)) {
 		if (leader == player)
 			return 1;
 	}
@@ -144,17 +153,17 @@ EXPORT(winner) int winner(int player)
 // time it is asked; -1 when the turn is a person's.
 EXPORT(computer_choice) int computer_choice()
 {
-	const player &at_turn = the_game.players[static_cast<std::size_t>(the_game.turn)];
-	if (finished(the_game) || at_turn.computer == computer_level::none)
+	const player &at_turn = here().play.players[static_cast<std::size_t>(here().play.turn)];
+	if (finished(here().play) || at_turn.computer == computer_level::none)
 		return -1;
 	opponent o = make_opponent(at_turn.computer,
-				   the_seed * 31 + static_cast<std::uint64_t>(the_game.turn));
-	for (const played_move &m : the_game.log) {
-		see_card(o, m.first, value_at(the_game, m.first));
-		see_card(o, m.second, value_at(the_game, m.second));
+				   here().seed * 31 + static_cast<std::uint64_t>(here().play.turn));
+	for (const played_move &m : here().play.log) {
+		see_card(o, m.first, value_at(here().play, m.first));
+		see_card(o, m.second, value_at(here().play, m.second));
 	}
-	if (the_game.pending < 0)
-		return choose_first(o, the_game);
-	see_card(o, the_game.pending, value_at(the_game, the_game.pending));
-	return choose_second(o, the_game, the_game.pending);
+	if (here().play.pending < 0)
+		return choose_first(o, here().play);
+	see_card(o, here().play.pending, value_at(here().play, here().play.pending));
+	return choose_second(o, here().play, here().play.pending);
 }

@@ -341,6 +341,11 @@ function failed(error) {
   }
 }
 
+// A card chosen while the one before is still on its way is turned next,
+// not lost: a quick second tap is the player's move.
+let flipping = false;
+let nextCard = null;
+
 async function turn(place) {
   if (!game.id || game.finished) return;
   if (!myTurn()) {
@@ -348,16 +353,23 @@ async function turn(place) {
     return;
   }
   if (game.paused) return void say(() => t("paused-refusal"));
+  if (flipping) {
+    nextCard = place;
+    return;
+  }
   if (game.busy || computersTurn() || game.found[place] || game.up.includes(place)) return;
-  game.busy = true;
+  game.busy = flipping = true;
   try {
     hideMiss();
     shown(place, await api(`/api/games/${game.id}/flip`, { place, version: game.version }), "");
   } catch (error) {
     failed(error);
   } finally {
-    game.busy = false;
+    game.busy = flipping = false;
   }
+  const next = nextCard;
+  nextCard = null;
+  if (next !== null && !computersTurn()) return turn(next);
   // A miss may have passed the turn to the computer.
   if (computersTurn()) playComputer();
 }
@@ -530,6 +542,7 @@ function heard(answer) {
 }
 
 function gone() {
+  if (localStorage.getItem("offline-game") === (game.id ?? idInAddress())) localStorage.removeItem("offline-game");
   game.id = null;
   game.finished = true;
   for (let p = 0; p < PLACES; p++) cards[p].setAttribute("aria-disabled", "true");

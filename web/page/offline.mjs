@@ -11,6 +11,8 @@ import { judgeMove } from "./judge.mjs";
 
 const LEVELS = ["", "easy", "medium", "hard"];
 const MAX_NAME = 40;
+// A game left unchanged this long is removed when the next one is made.
+const KEPT_MS = 30 * 24 * 3600 * 1000;
 
 async function compiled(name) {
   const response = await fetch(new URL(name, import.meta.url));
@@ -186,7 +188,14 @@ function create(body) {
   };
   return new Promise((resolve, reject) => {
     const tx = db.transaction("games", "readwrite");
-    tx.objectStore("games").add(record);
+    const games = tx.objectStore("games");
+    games.openCursor().onsuccess = (event) => {
+      const cursor = event.target.result;
+      if (!cursor) return;
+      if (cursor.value.changed_ms < now - KEPT_MS) cursor.delete();
+      cursor.continue();
+    };
+    games.add(record);
     tx.oncomplete = () => resolve({ status: 201, data: { ...stateOf(record, modelOf(record)), places: 16 } });
     tx.onerror = tx.onabort = () => reject(tx.error ?? new Error("the game could not be kept"));
   });

@@ -118,6 +118,22 @@ test("a whole game with the keyboard alone, focus always visible", async () => {
   await page.close();
 });
 
+test("a second card tapped while the first is on its way is turned, not lost", async () => {
+  const context = await browser.newContext({ locale: "en-GB", serviceWorkers: "block" });
+  const page = await context.newPage();
+  await page.route("**/flip", async (route) => {
+    await new Promise((resolve) => setTimeout(resolve, 400));
+    await route.continue();
+  });
+  await page.goto(server.url);
+  await message(page).getByText("New game: turn two cards.").waitFor();
+  await card(page, 0).click();
+  await card(page, 1).click();
+  await page.locator("#moves").getByText("1", { exact: true }).waitFor();
+  assert.match(await message(page).textContent(), /^A1 \w+, A2 \w+\. /);
+  await context.close();
+});
+
 test("a reload resumes the game at its address; New game in the middle of one asks first", async () => {
   const page = await openGame();
   await card(page, 0).click();
@@ -472,6 +488,12 @@ test("offline, the installed page plays a whole game judged on the device, and a
   await page.reload();
   await page.getByText("Welcome back: turn two cards.").waitFor();
   assert.equal(await page.locator("#moves").textContent(), "1");
+  // Paused, a card cannot be turned; resumed, it can.
+  await page.getByRole("button", { name: "Pause" }).click();
+  await card(page, 2).click();
+  await message(page).getByText("The game is paused: press Resume to go on.").waitFor();
+  await page.getByRole("button", { name: "Resume" }).click();
+  await message(page).getByText("Go on: the clock runs again.").waitFor();
   // A new game offline, played to its end, each verdict checked against the faces.
   await page.getByRole("button", { name: "New game" }).click();
   await page.getByRole("dialog").getByRole("button", { name: "New game" }).click();
