@@ -14,5 +14,6 @@ const wasi = new WASI({
   returnOnExit: true,
 });
 const module = await WebAssembly.compile(await readFile(file));
-const instance = await WebAssembly.instantiate(module, wasi.getImportObject());
+// wasiImport rather than getImportObject(), which Debian's Node 18 lacks.
+const instance = await WebAssembly.instantiate(module, { wasi_snapshot_preview1: wasi.wasiImport });
 process.exitCode = wasi.start(instance);
