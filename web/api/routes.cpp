@@ -37,6 +37,7 @@ bool read_page(const std::filesystem::path &dir, page_files &page, failure &why)
 {
 	const struct {
 		const char *path, *file, *type;
+		bool built = false; // by the wasm preset, not always there
 	} files[] = {{"/", "index.html", "text/html; charset=utf-8"},
 		     {"/style.css", "style.css", "text/css; charset=utf-8"},
 		     {"/words.js", "words.js", "text/javascript; charset=utf-8"},
@@ -48,15 +49,15 @@ bool read_page(const std::filesystem::path &dir, page_files &page, failure &why)
 		     {"/sw.js", "sw.js", "text/javascript; charset=utf-8"},
 		     {"/judge.mjs", "judge.mjs", "text/javascript; charset=utf-8"},
 		     {"/offline.mjs", "offline.mjs", "text/javascript; charset=utf-8"},
-		     {"/memoria.wasm", "memoria.wasm", "application/wasm"},
-		     {"/game.wasm", "game.wasm", "application/wasm"}};
+		     {"/memoria.wasm", "memoria.wasm", "application/wasm", true},
+		     {"/game.wasm", "game.wasm", "application/wasm", true}};
 	// The judge and the game model for the page, where they were built: a
 	// page without them plays on the server alone.
 	std::error_code ignored;
 	const bool offline = std::filesystem::exists(dir / "memoria.wasm", ignored) &&
 			     std::filesystem::exists(dir / "game.wasm", ignored);
 	for (const auto &f : files) {
-		if (!offline && std::string(f.type) == "application/wasm")
+		if (f.built && !offline)
 			continue;
 		api_reply &file = page.by_path[f.path];
 		file.type = f.type;

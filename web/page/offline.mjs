@@ -115,19 +115,25 @@ function turnCard(record, m, place) {
 
 const computersTurn = (m) => m.finished() === 0 && m.level(m.turn()) > 0;
 
+// A request made from a version the game has left, or null.
+function stale(record, m, body) {
+  if (!Number.isInteger(body?.version) || body.version === record.version) return null;
+  return refuse(409, "the game has changed since that version", { state: stateOf(record, m) });
+}
+
 function personsFlip(record, m, body) {
   const place = body?.place;
   if (!Number.isInteger(place)) return refuse(400, "place must be a whole number");
-  if (Number.isInteger(body.version) && body.version !== record.version)
-    return refuse(409, "the game has changed since that version", { state: stateOf(record, m) });
+  const late = stale(record, m, body);
+  if (late) return late;
   if (computersTurn(m)) return refuse(409, "it is the computer's turn");
   if (record.paused_since_ms > 0) return refuse(409, "the game is paused");
   return turnCard(record, m, place);
 }
 
 function computerStep(record, m, body) {
-  if (Number.isInteger(body?.version) && body.version !== record.version)
-    return refuse(409, "the game has changed since that version", { state: stateOf(record, m) });
+  const late = stale(record, m, body);
+  if (late) return late;
   if (m.finished()) return refuse(409, "the game is over");
   const place = m.computer_choice();
   if (place < 0) return refuse(409, "it is not the computer's turn");
@@ -151,18 +157,26 @@ function setPaused(record, m, paused) {
 
 // Runs a request on a kept game in one transaction: read, model, change,
 // and the change stored before the answer is given.
-function onGame(id, work) {
+// `work` is given the store and says what the transaction answers, once
+// it has completed.
+function inTransaction(work) {
   return new Promise((resolve, reject) => {
     const tx = db.transaction("games", "readwrite");
-    const games = tx.objectStore("games");
-    let result;
+    const result = work(tx.objectStore("games"));
+    tx.oncomplete = () => resolve(result.answer);
+    tx.onerror = tx.onabort = () => reject(tx.error ?? new Error("the game could not be kept"));
+  });
+}
+
+function onGame(id, work) {
+  return inTransaction((games) => {
+    const result = {};
     games.get(id).onsuccess = (event) => {
       const record = event.target.result;
-      result = record ? work(record, modelOf(record)) : refuse(404, "no such game");
-      if (result.keep) games.put(result.keep);
+      result.answer = record ? work(record, modelOf(record)) : refuse(404, "no such game");
+      if (result.answer.keep) games.put(result.answer.keep);
     };
-    tx.oncomplete = () => resolve(result);
-    tx.onerror = tx.onabort = () => reject(tx.error ?? new Error("the game could not be kept"));
+    return result;
   });
 }
 
@@ -186,9 +200,7 @@ function create(body) {
     players: players.map((p) => (p.computer ? { computer: p.computer } : { name: String(p.name ?? "").slice(0, MAX_NAME) })),
     started_ms: 0, changed_ms: now, paused_ms: 0, paused_since_ms: 0,
   };
-  return new Promise((resolve, reject) => {
-    const tx = db.transaction("games", "readwrite");
-    const games = tx.objectStore("games");
+  return inTransaction((games) => {
     games.openCursor().onsuccess = (event) => {
       const cursor = event.target.result;
       if (!cursor) return;
@@ -196,8 +208,7 @@ function create(body) {
       cursor.continue();
     };
     games.add(record);
-    tx.oncomplete = () => resolve({ status: 201, data: { ...stateOf(record, modelOf(record)), places: 16 } });
-    tx.onerror = tx.onabort = () => reject(tx.error ?? new Error("the game could not be kept"));
+    return { answer: { status: 201, data: { ...stateOf(record, modelOf(record)), places: 16 } } };
   });
 }
 
